@@ -1,0 +1,211 @@
+#include "clientapp.h"
+
+#include "alertwindow.h"
+#include "clienttray.h"
+#include "clockwatcher.h"
+#include "loginentry.h"
+#include "pellumwindow.h"
+#include "privilegedrunner.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+
+namespace {
+const char kWatchKey[] = "menuBar/watch";
+const char kStartAtLoginAfterMoveKey[] = "menuBar/startAtLoginAfterMove";
+}
+
+ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
+    : QObject(parent)
+    , launchedAtLogin(launchedAtLogin)
+{
+    watcher = new ClockWatcher(this);
+    window = new PellumWindow(watcher);
+    alertWindow = new AlertWindow(watcher);
+
+    connect(window, &PellumWindow::watchingToggled, this, [this](bool on) {
+        setWatching(on);
+        if (on && !runsAtLogin())
+            askStartAtLogin();
+    });
+    connect(window, &PellumWindow::startAtLoginToggled, this, [this](bool on) { setStartAtLogin(on); });
+    qApp->installEventFilter(this);
+    connect(watcher, &ClockWatcher::stateChanged, this, [this](ClockState s) { followClockState(s); });
+    connect(alertWindow, &AlertWindow::setClockRequested, this, [this](const QDateTime& utc) { setClock(utc); });
+    connect(alertWindow, &AlertWindow::syncNowRequested, window, &PellumWindow::syncNow);
+    connect(alertWindow, &AlertWindow::searchRequested, this, [this] {
+        alertWindow->hide();
+        window->show();
+        window->raise();
+        window->activateWindow();
+        window->startScan();
+    });
+    connect(window, &PellumWindow::alertRequested, this, [this] { showAlertWindow(); });
+    connect(alertWindow, &AlertWindow::shownOrPutAway, this, [this] { updateAlertLink(); });
+    connect(watcher, &ClockWatcher::stateChanged, this, [this] { updateAlertLink(); });
+    connect(alertWindow, &AlertWindow::acceptServerTimeRequested, watcher, &ClockWatcher::resetLastSync);
+
+    const bool watch = QSettings().value(QLatin1String(kWatchKey), false).toBool();
+    window->setWatchingOn(watch);
+    setWatching(watch);
+    applyPendingStartAtLogin();
+    window->setStartAtLoginOn(watch ? runsAtLogin() : false);
+    if (!(watch && launchedAtLogin))
+        showMainWindow();
+    followClockState(watcher->state());
+}
+
+ClientApp::~ClientApp()
+{
+    qApp->removeEventFilter(this);
+    delete alertWindow;
+    alertWindow = nullptr;
+    delete window;
+    window = nullptr;
+}
+
+void ClientApp::start(QLocalServer* server)
+{
+    instanceServer = server;
+    if (!server)
+        return;
+    server->setParent(this);
+    connect(server, &QLocalServer::newConnection, this, [this] {
+        // Any client means "show yourself"; its bytes are never read.
+        while (QLocalSocket* client = instanceServer->nextPendingConnection())
+            client->deleteLater();
+        showMainWindow();
+    });
+}
+
+void ClientApp::setWatching(bool on)
+{
+    const bool old = watching;
+    watching = on;
+    QSettings().setValue(QLatin1String(kWatchKey), on);
+    qApp->setQuitOnLastWindowClosed(!on);
+    if (window)
+        window->closeToMenuBar = on;
+    watcher->setReporting(on);
+    if (on && !tray) {
+        tray = new ClientTray(watcher, this);
+        connect(tray, &ClientTray::openRequested, this, [this] { showMainWindow(); });
+        connect(tray, &ClientTray::alertRequested, this, [this] { showAlertWindow(); });
+        connect(tray, &ClientTray::syncNowRequested, window, &PellumWindow::syncNow);
+        connect(tray, &ClientTray::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+    if (!on && tray) {
+        delete tray;
+        tray = nullptr;
+    }
+    if (old && !on) {
+        setRunAtLogin(false);
+        if (window)
+            window->setStartAtLoginOn(false);
+    }
+}
+
+bool ClientApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == qApp && event->type() == QEvent::Quit && window)
+        window->closeToMenuBar = false;
+    return QObject::eventFilter(watched, event);
+}
+
+void ClientApp::showMainWindow()
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+    if (watcher->state() == ClockState::Wrong && !alertWindow->isVisible())
+        showAlertWindow();
+}
+
+void ClientApp::showAlertWindow()
+{
+    alertWindow->show();
+    alertWindow->raise();
+    alertWindow->activateWindow();
+}
+
+void ClientApp::followClockState(ClockState state)
+{
+    if (state == ClockState::Wrong)
+        showAlertWindow();
+    else if (alertWindow->isVisible())
+        alertWindow->hide();
+}
+
+void ClientApp::updateAlertLink()
+{
+    window->setAlertLinkShown(watcher->state() == ClockState::Wrong && !alertWindow->isVisible());
+}
+
+void ClientApp::setClock(const QDateTime& utc)
+{
+    QString message;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const AdminStepResult result = setSystemClock(utc, &message);
+    QApplication::restoreOverrideCursor();
+    if (result == AdminStepResult::Failed && !message.isEmpty())
+        QMessageBox::warning(alertWindow, QStringLiteral("Tavrin Pellum"), message, QMessageBox::Ok);
+    watcher->onProbe();
+}
+
+// Start at login
+
+bool ClientApp::runsAtLogin() const
+{
+    return LoginEntry::exists();
+}
+
+void ClientApp::setRunAtLogin(bool on)
+{
+    if (on)
+        LoginEntry::write(QCoreApplication::applicationFilePath());
+    else
+        LoginEntry::remove();
+}
+
+void ClientApp::setStartAtLogin(bool on)
+{
+    if (!on) {
+        setRunAtLogin(false);
+        window->setStartAtLoginOn(false);
+        return;
+    }
+    setRunAtLogin(true);
+    // Show what really got written, not just the click.
+    window->setStartAtLoginOn(runsAtLogin());
+}
+
+void ClientApp::askStartAtLogin()
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Tavrin Pellum"),
+                    QStringLiteral("Start Pellum at login?"), QMessageBox::NoButton, window);
+    box.setInformativeText(QStringLiteral(
+        "Pellum then comes back in the menu bar by itself each time you log in to this computer."));
+    QPushButton* yes = box.addButton(QStringLiteral("Start at Login"), QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(QStringLiteral("Not Now"), QMessageBox::RejectRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.setObjectName(QStringLiteral("startAtLoginQuestion"));
+    box.exec();
+    if (box.clickedButton() == yes)
+        setStartAtLogin(true);
+}
+
+void ClientApp::applyPendingStartAtLogin()
+{
+    QSettings settings;
+    if (!settings.value(QLatin1String(kStartAtLoginAfterMoveKey), false).toBool())
+        return;
+    settings.remove(QLatin1String(kStartAtLoginAfterMoveKey));
+    if (watching)
+        setRunAtLogin(true);
+}

@@ -1,0 +1,100 @@
+#include "loginentry.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace LoginEntry {
+
+QString commandLine(const QString& programPath)
+{
+    return QStringLiteral("\"%1\" --login").arg(QDir::toNativeSeparators(programPath));
+}
+
+#ifdef Q_OS_WIN
+
+namespace {
+const char kRunKey[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+QString valueName() { return QStringLiteral("Tavrin Pellum"); }
+}
+
+bool exists()
+{
+    QSettings run(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
+    return run.contains(valueName());
+}
+
+void write(const QString& programPath)
+{
+    QSettings run(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
+    run.setValue(valueName(), commandLine(programPath));
+}
+
+void remove()
+{
+    QSettings run(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
+    run.remove(valueName());
+}
+
+#else
+
+QString autostartFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/autostart/tavrin-pellum.desktop");
+}
+
+bool exists()
+{
+    return QFile::exists(autostartFilePath());
+}
+
+namespace {
+// Exec keys take their arguments quoted per the desktop entry rules:
+// inside double quotes, backslash-escape ", `, $ and \.
+QString desktopQuoted(const QString& path)
+{
+    QString escaped;
+    for (QChar c : path) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            escaped += u'\\';
+        escaped += c;
+    }
+    // A literal % must be doubled in Exec.
+    escaped.replace(u'%', QStringLiteral("%%"));
+    return u'"' + escaped + u'"';
+}
+} // namespace
+
+void write(const QString& programPath)
+{
+    const QString file = autostartFilePath();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QString entry;
+    entry += QStringLiteral("[Desktop Entry]\n");
+    entry += QStringLiteral("Type=Application\n");
+    entry += QStringLiteral("Name=Tavrin Pellum\n");
+    entry += QStringLiteral("Comment=Keeps this computer's clock in step with the LAN time server\n");
+    entry += QStringLiteral("Exec=%1 --login\n").arg(desktopQuoted(QDir::toNativeSeparators(programPath)));
+    entry += QStringLiteral("Icon=tavrin-pellum\n");
+    entry += QStringLiteral("Terminal=false\n");
+    entry += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
+    out.write(entry.toUtf8());
+    out.commit();
+}
+
+void remove()
+{
+    QFile::remove(autostartFilePath());
+}
+
+#endif
+
+} // namespace LoginEntry

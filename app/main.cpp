@@ -1,0 +1,22 @@
+#include "clientapp.h"
+#include "singleinstance.h"
+
+#include <QApplication>
+#include <QLocalServer>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavrin Pellum"));
+    QApplication::setApplicationVersion(QStringLiteral("1.7.0"));
+    QApplication::setOrganizationName(QStringLiteral("Quorrel Two"));
+
+    QLocalServer* server = nullptr;
+    if (!claimSingleInstance(&server))
+        return 0;
+
+    const bool atLogin = launchedAtLogin(QApplication::arguments());
+    ClientApp controller(atLogin);
+    controller.start(server);
+    return app.exec();
+}
