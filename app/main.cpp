@@ -1,4 +1,5 @@
 #include "clientapp.h"
+#include "quitonsignal.h"
 #include "singleinstance.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ int main(int argc, char* argv[])
         return 0;
 
     const bool atLogin = launchedAtLogin(QApplication::arguments());
+    quitOnTerminationSignals();
     ClientApp controller(atLogin);
     controller.start(server);
     return app.exec();
