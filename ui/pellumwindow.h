@@ -1,0 +1,108 @@
+#pragma once
+
+#include "discoveredserver.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+class ClockWatcher;
+class DiscoveryClient;
+class InstLed;
+class InstModuleHeader;
+class InstReadout;
+class InstStatus;
+class InstToggle;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+// The program's one ordinary window: the clock's standing against its server,
+// the servers on the network, the set-up flows and the two switches.
+class PellumWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PellumWindow(ClockWatcher* watcher, QWidget* parent = nullptr);
+    ~PellumWindow() override;
+
+    // Set a switch without raising its signal (the program, not the user, set it).
+    void setWatchingOn(bool on);
+    void setStartAtLoginOn(bool on);
+    void setAlertLinkShown(bool show);
+
+    void refreshToggles();
+    void retheme();
+    void rescanIfStale();
+    int fillServerTable();
+    void reloadSetup();
+    void updateButtons();
+    void runInstall(const QString& address, const QString& label);
+    void showSetupDone(const QString& label);
+
+    // Host name of the time server the platform's own time service uses by default.
+    static QString standardTimeServer();
+
+    // Written by the controller: when set, closing only hides the window.
+    bool closeToMenuBar = false;
+
+signals:
+    void watchingToggled(bool on);
+    void startAtLoginToggled(bool on);
+    void closedToMenuBar();
+    void alertRequested();
+
+public slots:
+    void startScan();
+    void syncNow();
+    void onFound(QList<DiscoveredServer> servers);
+    void setupSelected();
+    void setupManual();
+    void removeSetup();
+    void updateStatus();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWidgets();
+    void setUpServerTable();
+    void wireSignals();
+    int selectedIndex() const;
+
+    ClockWatcher* watcher = nullptr;
+    DiscoveryClient* discovery = nullptr;
+    QWidget* content = nullptr;
+    InstModuleHeader* header = nullptr;
+    InstStatus* statusLine = nullptr;
+    InstLed* clockLed = nullptr;
+    QLabel* dateLine = nullptr;
+    InstReadout* offsetReadout = nullptr;
+    InstReadout* lastSyncReadout = nullptr;
+    InstReadout* serverHeardReadout = nullptr;
+    InstReadout* reportedReadout = nullptr;
+    QTableWidget* serverTable = nullptr;
+    QPushButton* searchButton = nullptr;
+    QPushButton* enterIpButton = nullptr;
+    QPushButton* removeButton = nullptr;
+    QPushButton* syncNowButton = nullptr;
+    QPushButton* setupButton = nullptr;
+    QLabel* scanMessage = nullptr;
+    QLabel* selfFollowNote = nullptr;
+    QLabel* alertLink = nullptr;
+    QLabel* setupNote = nullptr;
+    InstToggle* watchToggle = nullptr;
+    InstToggle* loginToggle = nullptr;
+    QLabel* optionalLabel = nullptr;
+    QLabel* loginNote = nullptr;
+
+    QList<DiscoveredServer> servers;
+    QString currentServer;
+    bool hadPreviousSettings = false;
+    bool firstShowPending = true;
+    QElapsedTimer sinceLastScan;
+    bool quietScan = false;
+    QString lastScanMessage;
+};
