@@ -1,0 +1,15 @@
+#pragma once
+
+// Win32 half of the privileged runner, kept free of Qt so it can be checked
+// with a cross compiler on its own.
+#include <string>
+
+namespace ElevatedLaunch {
+
+// Starts powershell.exe through the shell with the "runas" verb, hidden, with
+// `parameters` as its command line, and waits for it without a limit.
+// Returns false when the launch failed or gave no process (prompt declined);
+// otherwise *exitCode holds the exit code (1 when it could not be read).
+bool runPowerShellElevated(const std::wstring& parameters, unsigned long* exitCode);
+
+} // namespace ElevatedLaunch

@@ -1,0 +1,3 @@
+#!/bin/bash
+echo "not ready" >&2
+exit 1
