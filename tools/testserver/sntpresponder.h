@@ -1,0 +1,27 @@
+#pragma once
+
+#include "jsonlinelog.h"
+#include "serveroptions.h"
+
+#include <QObject>
+
+class QUdpSocket;
+
+// Answers SNTP client requests with the system clock shifted by the offset
+// option, or misbehaves as told.
+class SntpResponder : public QObject {
+    Q_OBJECT
+public:
+    explicit SntpResponder(QObject* parent = nullptr);
+    bool start(const ServerOptions& options, QString* error);
+    void setOptions(const ServerOptions& options) { m_options = options; }
+
+private:
+    void onReadyRead();
+    QByteArray buildReply(const QByteArray& request, qint64 receiveMs) const;
+    qint64 serverNowMs() const;
+
+    ServerOptions m_options;
+    QUdpSocket* m_socket = nullptr;
+    JsonLineLog m_log;
+};
