@@ -1,0 +1,20 @@
+#pragma once
+
+// Everything of the instrument toolkit in one include.
+#include "instappearanceselector.h"
+#include "instbezel.h"
+#include "instcaption.h"
+#include "instchip.h"
+#include "instdot.h"
+#include "instduration.h"
+#include "instfonts.h"
+#include "instled.h"
+#include "instmoduleheader.h"
+#include "instreadout.h"
+#include "instreadoutbar.h"
+#include "instschemewatcher.h"
+#include "instscreen.h"
+#include "instsection.h"
+#include "inststatus.h"
+#include "insttheme.h"
+#include "insttoggle.h"

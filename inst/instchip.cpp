@@ -1,0 +1,70 @@
+#include "instchip.h"
+
+#include "insttheme.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QPainter>
+
+InstChip::InstChip(const QString& text, Kind kind, QWidget* parent)
+    : QWidget(parent)
+    , text_(text)
+    , kind_(kind)
+{
+    QFont f = QApplication::font();
+    f.setPointSizeF(8.25);
+    f.setWeight(QFont::DemiBold);
+    setFont(f);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void InstChip::setText(const QString& text)
+{
+    if (text == text_)
+        return;
+    text_ = text;
+    updateGeometry();
+    update();
+}
+
+void InstChip::setKind(Kind kind)
+{
+    if (kind == kind_)
+        return;
+    kind_ = kind;
+    update();
+}
+
+QColor InstChip::kindColor() const
+{
+    const Inst::Palette& pal = Inst::colors();
+    switch (static_cast<int>(kind_)) {
+    case Go: return pal.led;
+    case Info: return pal.accent;
+    case Warn: return pal.amber;
+    case Bad: return pal.red;
+    default: return pal.sec;
+    }
+}
+
+QSize InstChip::sizeHint() const
+{
+    const QFontMetrics fm(font());
+    return QSize(fm.horizontalAdvance(text_) + 16, fm.height() + 4);
+}
+
+void InstChip::paintEvent(QPaintEvent*)
+{
+    const QColor k = kindColor();
+    QColor face = k;
+    face.setAlphaF(k.alphaF() * 0.18);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(face);
+    const double radius = height() / 2.0;
+    p.drawRoundedRect(QRectF(rect()), radius, radius);
+    p.setPen(k);
+    p.setFont(font());
+    p.drawText(rect(), Qt::AlignCenter, text_);
+}

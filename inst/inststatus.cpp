@@ -1,0 +1,39 @@
+#include "inststatus.h"
+
+#include <QHBoxLayout>
+
+InstStatus::InstStatus(QWidget* parent)
+    : QWidget(parent)
+    , main_(new InstChip(QString(), InstChip::Sec, this))
+    , detail_(new InstChip(QString(), InstChip::Info, this))
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(7);
+    row->addWidget(main_);
+    row->addWidget(detail_);
+    row->addStretch();
+    detail_->hide();
+}
+
+void InstStatus::setText(const QString& text)
+{
+    text_ = text;
+    static const QString separator = QStringLiteral(" - ");
+    const qsizetype at = text.indexOf(separator);
+    const QString mainPart = at < 0 ? text : text.left(at);
+    const QString detailPart = at < 0 ? QString() : text.mid(at + separator.size());
+    main_->setText(mainPart.toUpper());
+    detail_->setText(detailPart.toUpper());
+    detail_->setVisible(!detailPart.isEmpty());
+}
+
+void InstStatus::setKind(InstChip::Kind kind)
+{
+    main_->setKind(kind);
+}
+
+void InstStatus::setDetailKind(InstChip::Kind kind)
+{
+    detail_->setKind(kind);
+}
