@@ -1,0 +1,203 @@
+#include "clienttray.h"
+
+#include "clockwatcher.h"
+#include "instschemewatcher.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QStyleHints>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+const QColor kLightInk(236, 237, 240);
+const QColor kDarkInk(28, 30, 34);
+constexpr double kDimAlpha = 0.3;
+constexpr int kIconSize = 16;
+
+} // namespace
+
+ClientTray::ClientTray(ClockWatcher* watcher_, QObject* parent)
+    : QObject(parent), watcher(watcher_)
+{
+    // The menu has no parent: a QMenu needs a widget parent, and the tray is not one.
+    menu = new QMenu;
+    menu->setObjectName(QStringLiteral("trayMenu"));
+    statusAction = menu->addAction(QString());
+    statusAction->setObjectName(QStringLiteral("trayStatusAction"));
+    statusAction->setEnabled(false);
+    lastSyncAction = menu->addAction(QString());
+    lastSyncAction->setObjectName(QStringLiteral("trayLastSyncAction"));
+    lastSyncAction->setEnabled(false);
+    menu->addSeparator();
+    alertAction = menu->addAction(tr("Show the clock alert"));
+    alertAction->setObjectName(QStringLiteral("trayAlertAction"));
+    connect(alertAction, &QAction::triggered, this, &ClientTray::alertRequested);
+    QAction* openAction = menu->addAction(tr("Open Tavrin Pellum"));
+    openAction->setObjectName(QStringLiteral("trayOpenAction"));
+    connect(openAction, &QAction::triggered, this, &ClientTray::openRequested);
+    syncNowAction = menu->addAction(tr("Sync now"));
+    syncNowAction->setObjectName(QStringLiteral("traySyncNowAction"));
+    connect(syncNowAction, &QAction::triggered, this, &ClientTray::syncNowRequested);
+    menu->addSeparator();
+    QAction* quitAction = menu->addAction(tr("Quit Tavrin Pellum"));
+    quitAction->setObjectName(QStringLiteral("trayQuitAction"));
+    connect(quitAction, &QAction::triggered, this, &ClientTray::quitRequested);
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setObjectName(QStringLiteral("trayIcon"));
+    trayIcon->setContextMenu(menu);
+    connect(trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    emit openRequested();
+            });
+
+    blinkTimer = new QTimer(this);
+    blinkTimer->setObjectName(QStringLiteral("trayBlinkTimer"));
+    connect(blinkTimer, &QTimer::timeout, this, [this] {
+        lit = !lit;
+        refresh();
+    });
+
+    if (watcher)
+        connect(watcher, &ClockWatcher::changed, this, &ClientTray::refresh);
+    auto* scheme = new Inst::SchemeWatcher(this);
+    connect(scheme, &Inst::SchemeWatcher::schemeChanged, this, &ClientTray::refresh);
+
+    refresh();
+    // Without a notification area the icon simply stays unseen; everything
+    // else (menu, requests, blinking) works the same.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        trayIcon->show();
+}
+
+ClientTray::~ClientTray()
+{
+    // Hide first so the platform drops the icon before its menu goes.
+    trayIcon->hide();
+    trayIcon->setContextMenu(nullptr);
+    delete menu;
+}
+
+QString ClientTray::stateWord(ClockState state)
+{
+    switch (state) {
+    case ClockState::Sync: return tr("In sync");
+    case ClockState::Lost: return tr("Server not heard");
+    case ClockState::Off: return tr("Clock is off");
+    case ClockState::Wrong: return tr("Clock wrong");
+    case ClockState::None: break;
+    }
+    return tr("No server");
+}
+
+bool ClientTray::systemSchemeIsLight()
+{
+    if (!qGuiApp)
+        return false;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    return QGuiApplication::styleHints()->colorScheme() == Qt::ColorScheme::Light;
+#else
+    return QGuiApplication::palette().color(QPalette::Window).lightness() >= 128;
+#endif
+}
+
+QPixmap ClientTray::paintLamp(ClockState state, bool lit, bool darkInk, int size, double scale)
+{
+    if (size < 1 || !(scale > 0.0) || !std::isfinite(scale))
+        return QPixmap();
+    const int side = qRound(size * scale);
+    if (side < 1)
+        return QPixmap();
+
+    QPixmap pixmap(side, side);
+    pixmap.setDevicePixelRatio(scale);
+    pixmap.fill(Qt::transparent);
+
+    const double u = size / 18.0;
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    QPen pen(darkInk ? kDarkInk : kLightInk, 1.4 * u, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const QPointF centre(7.6 * u, 9.0 * u);
+    painter.drawEllipse(centre, 5.3 * u, 5.3 * u);
+    painter.drawLine(centre, QPointF(centre.x(), centre.y() - 3 * u));
+    painter.drawLine(centre, QPointF(centre.x() - 2 * u, centre.y() - 1.5 * u));
+
+    // Erase the face around the lamp so a transparent ring separates the two.
+    const QPointF lampCentre(13.6 * u, 12.9 * u);
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QBrush(Qt::black, Qt::SolidPattern));
+    painter.drawEllipse(lampCentre, 5.1 * u, 5.1 * u);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+
+    QColor lamp = stateColor(state);
+    if (!lit)
+        lamp.setAlphaF(kDimAlpha);
+    painter.setBrush(QBrush(lamp, Qt::SolidPattern));
+    painter.drawEllipse(lampCentre, 3.9 * u, 3.9 * u);
+    painter.end();
+    return pixmap;
+}
+
+QString ClientTray::stateLine() const
+{
+    const ClockState s = watcher ? watcher->state() : ClockState::None;
+    QString line = stateWord(s);
+    const QString label = watcher ? watcher->serverLabel() : QString();
+    if (!label.isEmpty() && s != ClockState::None)
+        line += QStringLiteral(" \u00B7 ") + label;
+    return line;
+}
+
+QString ClientTray::lastSyncLine() const
+{
+    const qint64 last = watcher ? watcher->lastSyncUtcMs() : 0;
+    if (last < 1)
+        return tr("Never synced");
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(last).toLocalTime();
+    return tr("Last sync %1").arg(local.toString(QStringLiteral("ddd d MMM, HH:mm:ss")));
+}
+
+void ClientTray::refresh()
+{
+    const ClockState s = watcher ? watcher->state() : ClockState::None;
+
+    if (s == ClockState::Off || s == ClockState::Wrong) {
+        const int wanted = s == ClockState::Off ? kOffBlinkMs : kWrongBlinkMs;
+        // A running blink keeps its phase; only a new interval restarts it.
+        if (!blinkTimer->isActive() || blinkTimer->interval() != wanted)
+            blinkTimer->start(wanted);
+    } else {
+        blinkTimer->stop();
+        lit = true;
+    }
+
+    darkInk = systemSchemeIsLight();
+
+    QIcon icon;
+    icon.addPixmap(paintLamp(s, lit, darkInk, kIconSize, 1.0));
+    icon.addPixmap(paintLamp(s, lit, darkInk, kIconSize, 2.0));
+    trayIcon->setIcon(icon);
+
+    const QString line = stateLine();
+    statusAction->setText(line);
+    lastSyncAction->setText(lastSyncLine());
+
+    syncNowAction->setEnabled(watcher && !watcher->serverHost().isEmpty());
+    alertAction->setVisible(s == ClockState::Wrong);
+
+    trayIcon->setToolTip(tr("Tavrin Pellum: %1").arg(line));
+}
