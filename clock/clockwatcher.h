@@ -2,10 +2,11 @@
 
 #include "clockstate.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+
+#include <limits>
 
 class QHostInfo;
 class QTimer;
@@ -41,6 +42,12 @@ public:
     // Report body as sent; exposed for tests.
     QByteArray buildReport(bool bye) const;
 
+    static constexpr qint64 kReportAnsweredWindowMs = 90000;
+    static constexpr qint64 kSaveIntervalMs = 30000;
+    static constexpr int kTickMs = 1000;
+    static constexpr int kProbeMs = 10000;
+    static constexpr int kReportMs = 30000;
+
 signals:
     void changed();
     void stateChanged(ClockState state);
@@ -52,7 +59,18 @@ public slots:
     void onBeaconReadyRead();
     void sendBeacon();
 
+protected:
+    // Seams for tests. The constructor and destructor always use the real
+    // clocks (virtual calls do not reach a subclass there).
+    virtual qint64 wallClockMs() const;   // Unix milliseconds
+    virtual qint64 monotonicMs() const;   // any steady origin
+    // Destination ports of the probe and the reports; tests move them off
+    // the privileged ports.
+    void setDestinationPorts(quint16 sntpPort, quint16 reportPort);
+
 private:
+    static constexpr qint64 kNever = std::numeric_limits<qint64>::min();
+    bool stampWithin(qint64 stampMs, qint64 windowMs) const;
     void updateState();
     void saveLastSync(bool force);
     void sendReport(bool bye);
@@ -71,9 +89,13 @@ private:
     QTimer* m_reportTimer = nullptr;
     qint64 m_requestSentMs = 0;
     qint64 m_offsetMs = 0;
-    QElapsedTimer m_heardTimer;
-    QElapsedTimer m_reportAnswerTimer;
-    QElapsedTimer m_saveTimer;
+    // Monotonic stamps standing for the heard, report answer and save
+    // timers; kNever while a timer is not started.
+    qint64 m_heardAtMs = kNever;
+    qint64 m_reportAnsweredAtMs = kNever;
+    qint64 m_savedAtMs = kNever;
+    quint16 m_sntpPort = 123;
+    quint16 m_reportPort = 12300;
     qint64 m_lastSyncUtcMs = 0;
     ClockState m_state = ClockState::None;
     bool m_reporting = false;

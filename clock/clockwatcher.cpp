@@ -1,0 +1,337 @@
+#include "clockwatcher.h"
+
+#include "frame.h"
+#include "sntp.h"
+#include "statusreport.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHostInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QSettings>
+#include <QSysInfo>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QUuid>
+
+namespace {
+
+const QString kLastSyncKey = QStringLiteral("clock/lastSyncUtcMs");
+const QString kClientIdKey = QStringLiteral("clientId");
+
+const QString kOrganisation = QStringLiteral("Quorrel Two");
+const QString kApplication = QStringLiteral("Tavrin Pellum");
+
+} // namespace
+
+ClockWatcher::ClockWatcher(QObject* parent)
+    : QObject(parent)
+{
+    registerClockStateMetaType();
+    {
+        QSettings settings(kOrganisation, kApplication);
+        m_lastSyncUtcMs = settings.value(kLastSyncKey, qint64(0)).toLongLong();
+        m_clientId = settings.value(kClientIdKey).toString();
+        if (m_clientId.isEmpty()) {
+            m_clientId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            settings.setValue(kClientIdKey, m_clientId);
+        }
+    }
+
+    m_ntpSocket = new QUdpSocket(this);
+    m_ntpSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
+    connect(m_ntpSocket, &QUdpSocket::readyRead, this, &ClockWatcher::onNtpReadyRead);
+
+    m_reportSocket = new QUdpSocket(this);
+    m_reportSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
+    connect(m_reportSocket, &QUdpSocket::readyRead, this, &ClockWatcher::onBeaconReadyRead);
+
+    m_tickTimer = new QTimer(this);
+    m_tickTimer->setInterval(kTickMs);
+    connect(m_tickTimer, &QTimer::timeout, this, &ClockWatcher::onTick);
+    m_tickTimer->start();
+
+    m_probeTimer = new QTimer(this);
+    m_probeTimer->setInterval(kProbeMs);
+    connect(m_probeTimer, &QTimer::timeout, this, &ClockWatcher::onProbe);
+    m_probeTimer->start();
+
+    m_reportTimer = new QTimer(this);
+    m_reportTimer->setInterval(kReportMs);
+    connect(m_reportTimer, &QTimer::timeout, this, &ClockWatcher::sendBeacon);
+
+    updateState();
+}
+
+ClockWatcher::~ClockWatcher()
+{
+    if (m_reporting)
+        sendReport(true);
+    saveLastSync(true);
+}
+
+qint64 ClockWatcher::wallClockMs() const
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 ClockWatcher::monotonicMs() const
+{
+    static QElapsedTimer origin;
+    if (!origin.isValid())
+        origin.start();
+    return origin.elapsed();
+}
+
+void ClockWatcher::setDestinationPorts(quint16 sntpPort, quint16 reportPort)
+{
+    m_sntpPort = sntpPort;
+    m_reportPort = reportPort;
+}
+
+bool ClockWatcher::stampWithin(qint64 stampMs, qint64 windowMs) const
+{
+    return stampMs != kNever && monotonicMs() - stampMs <= windowMs;
+}
+
+ClockReading ClockWatcher::snapshot() const
+{
+    ClockReading r;
+    r.nowMs = wallClockMs();
+    r.heard = stampWithin(m_heardAtMs, kHeardWindowMs);
+    r.offsetMs = m_offsetMs;
+    r.lastSyncUtcMs = m_lastSyncUtcMs;
+    return r;
+}
+
+QString ClockWatcher::serverLabel() const
+{
+    return m_serverName.isEmpty() ? m_serverHost : m_serverName;
+}
+
+qint64 ClockWatcher::msSinceHeard() const
+{
+    return m_heardAtMs == kNever ? -1 : monotonicMs() - m_heardAtMs;
+}
+
+bool ClockWatcher::isReported() const
+{
+    return m_reporting && stampWithin(m_reportAnsweredAtMs, kReportAnsweredWindowMs);
+}
+
+void ClockWatcher::updateState()
+{
+    const ClockReading r = snapshot();
+    const ClockState s = classifyReading(r);
+    if (s == ClockState::Sync) {
+        // While in sync the last sync follows the clock.
+        m_lastSyncUtcMs = r.nowMs;
+        saveLastSync(false);
+    }
+    const ClockState old = m_state;
+    m_state = s;
+    if (s != old) {
+        emit stateChanged(s);
+        if (m_reporting)
+            sendReport(false);
+    }
+}
+
+void ClockWatcher::saveLastSync(bool force)
+{
+    if (!force && m_savedAtMs != kNever && monotonicMs() - m_savedAtMs < kSaveIntervalMs)
+        return;
+    m_savedAtMs = monotonicMs();
+    QSettings settings(kOrganisation, kApplication);
+    settings.setValue(kLastSyncKey, m_lastSyncUtcMs);
+}
+
+void ClockWatcher::onTick()
+{
+    updateState();
+    emit changed();
+}
+
+void ClockWatcher::onProbe()
+{
+    if (m_serverAddress.isNull())
+        return;
+    sendRequest();
+}
+
+void ClockWatcher::sendRequest()
+{
+    // A newer request replaces an unanswered one: only its reply can match.
+    m_requestSentMs = wallClockMs();
+    m_ntpSocket->writeDatagram(makeSntpRequest(m_requestSentMs), m_serverAddress, m_sntpPort);
+}
+
+void ClockWatcher::onNtpReadyRead()
+{
+    while (m_ntpSocket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_ntpSocket->receiveDatagram(512);
+        if (m_requestSentMs == 0)
+            continue;
+        const qint64 receiveMs = wallClockMs();
+        qint64 offset = 0;
+        if (!readSntpReply(datagram.data(), m_requestSentMs, receiveMs, &offset))
+            continue;
+        m_requestSentMs = 0;
+        m_offsetMs = offset;
+        m_heardAtMs = monotonicMs();
+        updateState();
+        emit changed();
+    }
+}
+
+void ClockWatcher::setServer(const QString& host, const QString& name)
+{
+    m_serverName = name;
+    if (host == m_serverHost) {
+        emit changed();
+        return;
+    }
+    m_serverHost = host;
+    m_serverAddress = QHostAddress();
+    m_serverIsLocal = false;
+    m_serverSteady = false;
+    m_heardAtMs = kNever;
+    m_reportAnsweredAtMs = kNever;
+    m_requestSentMs = 0;
+
+    if (!host.isEmpty()) {
+        QHostAddress literal;
+        if (literal.setAddress(host)) {
+            // The IPv4-mapped form names the same IPv4 server; the sockets
+            // are IPv4 only.
+            bool isV4 = false;
+            const quint32 v4 = literal.toIPv4Address(&isV4);
+            m_serverAddress = isV4 ? QHostAddress(v4) : literal;
+        } else {
+            QHostInfo::lookupHost(host, this, [this, host](const QHostInfo& info) { onLookedUp(host, info); });
+        }
+        m_serverIsLocal = addressIsLocal(m_serverAddress);
+        onProbe();
+    }
+    updateState();
+}
+
+void ClockWatcher::onLookedUp(const QString& host, const QHostInfo& info)
+{
+    if (host != m_serverHost)
+        return; // the server changed while the lookup ran
+    for (const QHostAddress& address : info.addresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+            m_serverAddress = address;
+            break;
+        }
+    }
+    m_serverIsLocal = addressIsLocal(m_serverAddress);
+    if (!m_serverAddress.isNull())
+        sendRequest();
+}
+
+bool ClockWatcher::addressIsLocal(const QHostAddress& address)
+{
+    if (address.isNull())
+        return false;
+    if (address.isLoopback())
+        return true;
+    const QList<QHostAddress> own = QNetworkInterface::allAddresses();
+    for (const QHostAddress& mine : own) {
+        if (mine.isEqual(address, QHostAddress::TolerantConversion))
+            return true;
+    }
+    return false;
+}
+
+void ClockWatcher::setServerSteady(bool steady)
+{
+    m_serverSteady = steady;
+    emit changed();
+}
+
+void ClockWatcher::resetLastSync()
+{
+    m_lastSyncUtcMs = 0;
+    saveLastSync(true);
+    updateState();
+}
+
+void ClockWatcher::setReporting(bool on)
+{
+    if (on == m_reporting)
+        return;
+    if (on) {
+        m_reporting = true;
+        m_reportTimer->start(kReportMs);
+        sendReport(false);
+    } else {
+        m_reportTimer->stop();
+        sendReport(true);
+        m_reporting = false;
+        m_reportAnsweredAtMs = kNever;
+    }
+    emit changed();
+}
+
+void ClockWatcher::sendBeacon()
+{
+    if (m_reporting)
+        sendReport(false);
+}
+
+QByteArray ClockWatcher::buildReport(bool bye) const
+{
+    StatusReportFields f;
+    f.clientId = m_clientId;
+    f.bye = bye;
+    f.hostName = QSysInfo::machineHostName();
+    f.osName = QSysInfo::prettyProductName();
+    f.version = QCoreApplication::applicationVersion();
+    f.state = m_state;
+    f.reading = snapshot();
+    f.server = m_serverAddress;
+    return statusReportBody(f);
+}
+
+void ClockWatcher::sendReport(bool bye)
+{
+    if (!m_reportSocket)
+        return;
+    const QByteArray frame = buildFrame(StatusReport, buildReport(bye));
+    if (frame.isEmpty())
+        return;
+    if (!m_serverAddress.isNull())
+        m_reportSocket->writeDatagram(frame, m_serverAddress, m_reportPort);
+    m_reportSocket->writeDatagram(frame, QHostAddress(QHostAddress::Broadcast), m_reportPort);
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        const auto flags = iface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            if (entry.broadcast().isNull() || entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            m_reportSocket->writeDatagram(frame, entry.broadcast(), m_reportPort);
+        }
+    }
+}
+
+void ClockWatcher::onBeaconReadyRead()
+{
+    while (m_reportSocket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_reportSocket->receiveDatagram(kFrameMaxSize);
+        const auto frame = parseFrame(datagram.data(), {StatusReportAnswer});
+        if (!frame)
+            continue;
+        const QJsonObject answer = QJsonDocument::fromJson(frame->body).object();
+        if (m_clientId.isEmpty() || answer.value(QStringLiteral("id")).toString() != m_clientId)
+            continue;
+        m_reportAnsweredAtMs = monotonicMs();
+        emit changed();
+    }
+}
