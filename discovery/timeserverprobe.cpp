@@ -1,0 +1,105 @@
+#include "timeserverprobe.h"
+
+#include "discoveryclient.h"
+#include "discoverymessages.h"
+#include "localaddresses.h"
+#include "sntp.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
+
+namespace {
+constexpr int kMaxSntpDatagram = 512;
+const QString kLocalhost = QStringLiteral("127.0.0.1");
+}
+
+void DiscoveryClient::runProbePhase()
+{
+    if (heardServers.isEmpty()) {
+        onDone();
+        return;
+    }
+    const QStringList ownAddresses = localIPv4Addresses();
+
+    probeSocket = new QUdpSocket(this);
+    probeSocket->bind(QHostAddress::AnyIPv4, 0);
+    connect(probeSocket, &QUdpSocket::readyRead, this, &DiscoveryClient::onProbeReadyRead);
+
+    probeSentAtMs = QDateTime::currentMSecsSinceEpoch();
+    const QByteArray request = makeSntpRequest(probeSentAtMs);
+
+    QStringList probed;
+    for (HeardServer& entry : heardServers) {
+        const bool local = std::any_of(entry.addresses.cbegin(), entry.addresses.cend(),
+                                       [&](const QString& a) { return ownAddresses.contains(a); });
+        if (local) {
+            entry.latest.onThisComputer = true;
+            entry.addresses.prepend(kLocalhost);
+        }
+        for (const QString& address : std::as_const(entry.addresses)) {
+            if (probed.contains(address))
+                continue;
+            probed.append(address);
+            QHostAddress host;
+            if (host.setAddress(address))
+                probeSocket->writeDatagram(request, host, targets.sntpPort);
+        }
+    }
+    const quint64 run = runNumber;
+    QTimer::singleShot(kProbePhaseMs, this, [this, run] {
+        if (run == runNumber)
+            onDone();
+    });
+}
+
+void DiscoveryClient::onProbeReadyRead()
+{
+    char buffer[kMaxSntpDatagram];
+    while (probeSocket && probeSocket->hasPendingDatagrams()) {
+        QHostAddress sender;
+        const qint64 size = probeSocket->readDatagram(buffer, sizeof buffer, &sender);
+        const qint64 receiveMs = QDateTime::currentMSecsSinceEpoch();
+        if (size < 0)
+            continue;
+        if (!readSntpReply(QByteArray(buffer, int(size)), probeSentAtMs, receiveMs, nullptr))
+            continue;
+        const QString address = plainAddressText(sender);
+        if (!answeredAddresses.contains(address))
+            answeredAddresses.append(address);
+    }
+}
+
+bool probeTimeServerOnPort(const QString& address, quint16 port, int timeoutMs)
+{
+    QHostAddress host;
+    if (!host.setAddress(address))
+        return false;
+    QUdpSocket socket;
+    if (!socket.bind(QHostAddress::AnyIPv4, 0))
+        return false;
+    const qint64 sendMs = QDateTime::currentMSecsSinceEpoch();
+    socket.writeDatagram(makeSntpRequest(sendMs), host, port);
+
+    QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::CoarseTimer);
+    char buffer[kMaxSntpDatagram];
+    while (!deadline.hasExpired()) {
+        socket.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+        while (socket.hasPendingDatagrams()) {
+            const qint64 size = socket.readDatagram(buffer, sizeof buffer);
+            const qint64 receiveMs = QDateTime::currentMSecsSinceEpoch();
+            if (size >= 0 && readSntpReply(QByteArray(buffer, int(size)), sendMs, receiveMs, nullptr))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool probeTimeServer(const QString& address, int timeoutMs)
+{
+    return probeTimeServerOnPort(address, kSntpPort, timeoutMs);
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+constexpr int kProbePhaseMs = 400;
+
+// One blocking SNTP request to `address`: true when a valid reply came within
+// `timeoutMs`. Blocks the caller meanwhile.
+bool probeTimeServer(const QString& address, int timeoutMs);
+
+// The same on another port (tests).
+bool probeTimeServerOnPort(const QString& address, quint16 port, int timeoutMs);
