@@ -2,7 +2,9 @@
 
 #include "systempaths.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QSettings>
 #include <QVariant>
 
@@ -18,6 +20,12 @@ SyncSetup readSyncSetupFrom(const QSettings& record)
     return setup;
 }
 
+#ifndef Q_OS_WIN
+namespace {
+constexpr qint64 kMaxRecordBytes = 64 * 1024;
+}
+#endif
+
 SyncSetup readSyncSetup()
 {
 #ifdef Q_OS_WIN
@@ -25,12 +33,21 @@ SyncSetup readSyncSetup()
                            QSettings::Registry64Format);
     return readSyncSetupFrom(record);
 #else
-    // QSettings would treat a directory or unreadable path as an empty record
-    // too, but say so explicitly: only a regular file can hold a set-up.
-    const QString path = SystemPaths::setupRecordPath();
-    if (!QFileInfo(path).isFile())
+    // Only a regular file of sane size can hold a set-up.
+    QFile file(SystemPaths::setupRecordPath());
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
-    const QSettings record(path, QSettings::IniFormat);
+    const QByteArray text = file.read(kMaxRecordBytes + 1);
+    if (text.size() > kMaxRecordBytes)
+        return {};
+    // QSettings keeps parsed files in a per-process cache that trusts size
+    // and modification time; a record rewritten with an address of the same
+    // length in the same instant would read stale. A private copy under a
+    // fresh name is always parsed anew.
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(text) != text.size() || !copy.flush())
+        return {};
+    const QSettings record(copy.fileName(), QSettings::IniFormat);
     return readSyncSetupFrom(record);
 #endif
 }
