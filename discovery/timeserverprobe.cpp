@@ -79,6 +79,11 @@ bool probeTimeServerOnPort(const QString& address, quint16 port, int timeoutMs)
     QHostAddress host;
     if (!host.setAddress(address))
         return false;
+    // The socket is IPv4 only; an IPv4-mapped text still names an IPv4 host.
+    bool isIPv4 = false;
+    const quint32 ipv4 = host.toIPv4Address(&isIPv4);
+    if (isIPv4)
+        host = QHostAddress(ipv4);
     QUdpSocket socket;
     if (!socket.bind(QHostAddress::AnyIPv4, 0))
         return false;
@@ -87,7 +92,7 @@ bool probeTimeServerOnPort(const QString& address, quint16 port, int timeoutMs)
 
     QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::CoarseTimer);
     char buffer[kMaxSntpDatagram];
-    while (!deadline.hasExpired()) {
+    while (!deadline.hasExpired() && socket.state() == QAbstractSocket::BoundState) {
         socket.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
         while (socket.hasPendingDatagrams()) {
             const qint64 size = socket.readDatagram(buffer, sizeof buffer);
