@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QPointer>
 #include <QWidget>
 
 class ClockWatcher;
@@ -48,7 +49,7 @@ private:
     void onActionClicked();
     void updateSetButton();
 
-    ClockWatcher* watcher;
+    QPointer<ClockWatcher> watcher;
     InstLed* clockDisplay = nullptr;
     QLabel* clockLine = nullptr;
     QLabel* explanation = nullptr;

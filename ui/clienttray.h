@@ -3,6 +3,7 @@
 #include "clockstate.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QPixmap>
 #include <QString>
 
@@ -46,7 +47,7 @@ signals:
 private:
     void refresh();
 
-    ClockWatcher* watcher;
+    QPointer<ClockWatcher> watcher;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* menu = nullptr;
     QAction* statusAction = nullptr;
