@@ -66,10 +66,6 @@ AdminStepResult resultForExitCode(int exitCode, QString* message)
         return AdminStepResult::Done;
     case 3:
         return AdminStepResult::NoAnswer;
-    case -1:
-        if (message)
-            *message = launchFailedMessage();
-        return AdminStepResult::Failed;
     default:
         if (message)
             *message = stepErrorMessage();
@@ -81,15 +77,17 @@ AdminStepResult resultForExitCode(int exitCode, QString* message)
 
 namespace {
 
-// Runs the script elevated and waits; -1 when it could not be started.
-int runScriptElevated(const QString& script, const QStringList& args)
+// Runs the script elevated and waits for it. False when it could not be
+// started; otherwise *exitCode holds how it ended.
+bool runScriptElevated(const QString& script, const QStringList& args, int* exitCode)
 {
 #ifdef Q_OS_WIN
     const std::wstring parameters = AdminStep::powerShellParameters(script, args).toStdWString();
     unsigned long code = 1;
     if (!ElevatedLaunch::runPowerShellElevated(parameters, &code))
-        return -1;
-    return static_cast<int>(code);
+        return false;
+    *exitCode = static_cast<int>(code);
+    return true;
 #else
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -106,16 +104,19 @@ int runScriptElevated(const QString& script, const QStringList& args)
     }
     process.start();
     if (!process.waitForStarted(-1))
-        return -1;
+        return false;
     process.waitForFinished(-1);
-    if (process.exitStatus() != QProcess::NormalExit)
-        return 1;
+    if (process.exitStatus() != QProcess::NormalExit) {
+        *exitCode = 1;
+        return true;
+    }
     const int code = process.exitCode();
     // 126: prompt dismissed or file not executable; 127: not authorised or
     // nothing to run. The script itself never uses either.
     if (code == 126 || code == 127)
-        return -1;
-    return code;
+        return false;
+    *exitCode = code;
+    return true;
 #endif
 }
 
@@ -129,7 +130,13 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message)
             *message = AdminStep::missingScriptMessage();
         return AdminStepResult::Failed;
     }
-    return AdminStep::resultForExitCode(runScriptElevated(script, args), message);
+    int exitCode = 1;
+    if (!runScriptElevated(script, args, &exitCode)) {
+        if (message)
+            *message = AdminStep::launchFailedMessage();
+        return AdminStepResult::Failed;
+    }
+    return AdminStep::resultForExitCode(exitCode, message);
 }
 
 AdminStepResult setSystemClock(const QDateTime& utc, QString* message)

@@ -33,7 +33,7 @@ QString setTimeArgument(const QDateTime& utc); // 2026-03-01T08:15:00Z
 // path, then each argument after one space, unquoted.
 QString powerShellParameters(const QString& scriptPath, const QStringList& args);
 
-// Exit code (or -1 when the step could not be started) to result and message.
+// The result of a script that ran and ended with `exitCode`, with its message.
 AdminStepResult resultForExitCode(int exitCode, QString* message);
 
 QString missingScriptMessage();

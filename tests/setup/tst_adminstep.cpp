@@ -291,7 +291,8 @@ void TestAdminStep::resultForExitCode()
     QCOMPARE(AdminStep::resultForExitCode(3, &message), AdminStepResult::NoAnswer);
     QCOMPARE(message, QStringLiteral("kept"));
     QCOMPARE(AdminStep::resultForExitCode(-1, &message), AdminStepResult::Failed);
-    QCOMPARE(message, AdminStep::launchFailedMessage());
+    QCOMPARE(message, AdminStep::stepErrorMessage());
+    message.clear();
     QCOMPARE(AdminStep::resultForExitCode(2, &message), AdminStepResult::Failed);
     QCOMPARE(message, AdminStep::stepErrorMessage());
     QCOMPARE(AdminStep::resultForExitCode(7, nullptr), AdminStepResult::Failed);

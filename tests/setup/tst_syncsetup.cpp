@@ -43,6 +43,7 @@ private slots:
     void typedValues();
     void garbledFileGivesNoServer();
     void eachCallReadsAfresh();
+    void oversizedRecordIsIgnored();
     void rootPrefixTakesTrailingSlashes();
 
 private:
@@ -214,6 +215,17 @@ void TestSyncSetup::eachCallReadsAfresh()
     setup = readSyncSetup();
     QVERIFY(setup.server.isEmpty());
     QVERIFY(!setup.hasPrevious);
+}
+
+void TestSyncSetup::oversizedRecordIsIgnored()
+{
+    QByteArray text("[General]\nServer=10.0.0.5\nHasPrevious=1\n");
+    writeRecord(text + "#" + QByteArray(1024 * 1024, 'x') + "\n");
+    const SyncSetup setup = readSyncSetup();
+    QVERIFY(setup.server.isEmpty());
+    QVERIFY(!setup.hasPrevious);
+    writeRecord(text);
+    QCOMPARE(readSyncSetup().server, QStringLiteral("10.0.0.5"));
 }
 
 void TestSyncSetup::rootPrefixTakesTrailingSlashes()
