@@ -1,0 +1,335 @@
+#include "pellumwindow.h"
+
+#include "clockwatcher.h"
+#include "discoveryclient.h"
+#include "inst.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const char kAppearanceKey[] = "app.appearance";
+
+QLabel* makeLabel(const QString& text, const QFont& font, const char* tone, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    if (tone)
+        Inst::setTone(label, tone);
+    return label;
+}
+
+QPushButton* makeButton(const QString& text, Inst::ButtonRole role, const char* name,
+                        QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    Inst::styleButton(button, role);
+    return button;
+}
+
+} // namespace
+
+PellumWindow::PellumWindow(ClockWatcher* watcher, QWidget* parent)
+    : QWidget(parent)
+    , watcher(watcher)
+{
+    setWindowTitle(QStringLiteral("Tavrin Pellum"));
+    setMinimumSize(600, 752);
+
+    Inst::ensureFonts();
+
+    // The stored choice goes to the platform before the palette is picked,
+    // so that "system" is answered by the scheme the platform then reports.
+    const QString stored = QSettings().value(QLatin1String(kAppearanceKey), QStringLiteral("dark")).toString();
+    Inst::setAppearance(Inst::appearanceFromString(stored));
+    Inst::setDark(Inst::wantsDark());
+
+    discovery = new DiscoveryClient(this);
+    buildWidgets();
+    wireSignals();
+
+    Inst::applyTheme(content);
+
+    header->appearanceSelector()->setOnChange([this](Inst::Appearance choice) {
+        QSettings().setValue(QLatin1String(kAppearanceKey), Inst::appearanceToString(choice));
+        Inst::setAppearance(choice);
+        retheme();
+    });
+    auto* scheme = new Inst::SchemeWatcher(this);
+    connect(scheme, &Inst::SchemeWatcher::schemeChanged, this, &PellumWindow::retheme);
+
+    reloadSetup();
+    updateStatus();
+    updateButtons();
+}
+
+PellumWindow::~PellumWindow() = default;
+
+void PellumWindow::buildWidgets()
+{
+    auto* windowLayout = new QVBoxLayout(this);
+    windowLayout->setContentsMargins(0, 0, 0, 0);
+    content = new QWidget(this);
+    content->setObjectName(QStringLiteral("instContent"));
+    windowLayout->addWidget(content);
+
+    auto* contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(0);
+
+    header = new InstModuleHeader(QStringLiteral("Tavrin Pellum"), content);
+    header->setObjectName(QStringLiteral("header"));
+    header->setSubtitle(QStringLiteral("v%1").arg(QCoreApplication::applicationVersion()));
+    header->appearanceSelector()->setValue(Inst::appearance());
+    contentLayout->addWidget(header);
+
+    auto* body = new QWidget(content);
+    contentLayout->addWidget(body, 1);
+    auto* bodyLayout = new QVBoxLayout(body);
+    bodyLayout->setContentsMargins(12, 12, 12, 12);
+    bodyLayout->setSpacing(10);
+
+    // Status screen: state chips, the big clock and the date line.
+    auto* screen = new InstScreen(body);
+    auto* screenLayout = new QVBoxLayout(screen);
+    screenLayout->setContentsMargins(14, 11, 12, 12);
+    screenLayout->setSpacing(5);
+    statusLine = new InstStatus(screen);
+    statusLine->setObjectName(QStringLiteral("statusLine"));
+    screenLayout->addWidget(statusLine);
+    clockLed = new InstLed(64, screen);
+    clockLed->setObjectName(QStringLiteral("clockLed"));
+    screenLayout->addWidget(clockLed, 0, Qt::AlignHCenter);
+    clockLed->setSizingText(QStringLiteral("00:00:00"));
+    clockLed->setText(QStringLiteral("--:--:--"));
+    clockLed->setDim(true);
+    dateLine = makeLabel(QString(), Inst::monoFont(12.5, 400, 0), "sec", screen);
+    dateLine->setObjectName(QStringLiteral("dateLine"));
+    dateLine->setAlignment(Qt::AlignHCenter);
+    screenLayout->addWidget(dateLine);
+    bodyLayout->addWidget(screen);
+
+    auto* readouts = new InstReadoutBar(body);
+    offsetReadout = readouts->addReadout(QStringLiteral("Offset"), 10);
+    lastSyncReadout = readouts->addReadout(QStringLiteral("Last sync"), 12);
+    serverHeardReadout = readouts->addReadout(QStringLiteral("Server heard"), 11);
+    reportedReadout = readouts->addReadout(QStringLiteral("Reported"), 8);
+    offsetReadout->setObjectName(QStringLiteral("offsetReadout"));
+    lastSyncReadout->setObjectName(QStringLiteral("lastSyncReadout"));
+    serverHeardReadout->setObjectName(QStringLiteral("serverHeardReadout"));
+    reportedReadout->setObjectName(QStringLiteral("reportedReadout"));
+    offsetReadout->setToolTip(QStringLiteral(
+        "How far this computer's clock is from its server's time, as Pellum measures it. "
+        "In sync means within half a second."));
+    reportedReadout->setToolTip(QStringLiteral(
+        "Whether this computer's server has heard its report of how its clock stands. "
+        "Reports go out while Pellum keeps watch in the menu bar."));
+    bodyLayout->addWidget(readouts);
+
+    auto* section = new InstSection(QStringLiteral("Time servers on this network"), body);
+    searchButton = makeButton(QStringLiteral("Search again"), Inst::ButtonRole::Plain,
+                              "searchButton", section);
+    section->addHeaderWidget(searchButton);
+    section->bodyLayout()->setContentsMargins(11, 8, 11, 8);
+    serverTable = new QTableWidget(section);
+    serverTable->setObjectName(QStringLiteral("serverTable"));
+    setUpServerTable();
+    section->bodyLayout()->addWidget(serverTable);
+    bodyLayout->addWidget(section, 1);
+
+    scanMessage = makeLabel(QString(), Inst::monoFont(11.5, 400, 0), "muted", body);
+    scanMessage->setObjectName(QStringLiteral("scanMessage"));
+    scanMessage->setWordWrap(true);
+    bodyLayout->addWidget(scanMessage);
+
+    selfFollowNote = makeLabel(
+        QStringLiteral("This computer is set up to follow the server it runs itself, and with this "
+                       "version of Tavrin Server the two chase each other. Update the server, or "
+                       "click Remove\u2026 to put this computer's own time settings back."),
+        Inst::uiFont(12.5, 500), "warn", body);
+    selfFollowNote->setObjectName(QStringLiteral("selfFollowNote"));
+    selfFollowNote->setWordWrap(true);
+    selfFollowNote->hide();
+    bodyLayout->addWidget(selfFollowNote);
+
+    alertLink = makeLabel(QString(), Inst::uiFont(12.5, 500), nullptr, body);
+    alertLink->setObjectName(QStringLiteral("alertLink"));
+    alertLink->setTextFormat(Qt::RichText);
+    alertLink->setWordWrap(true);
+    alertLink->hide();
+    bodyLayout->addWidget(alertLink);
+
+    auto* bezel = new InstBezel(QStringLiteral("This computer"), body);
+    setupNote = makeLabel(QString(), Inst::uiFont(12.5, 500), nullptr, bezel);
+    setupNote->setObjectName(QStringLiteral("setupNote"));
+    setupNote->setWordWrap(true);
+    bezel->contentLayout()->addWidget(setupNote);
+
+    auto* watchRow = new QHBoxLayout;
+    watchRow->setSpacing(12);
+    watchToggle = new InstToggle(QStringLiteral("Keep watching in the menu bar"), bezel);
+    watchToggle->setObjectName(QStringLiteral("watchToggle"));
+    watchToggle->setToolTip(QStringLiteral(
+        "Optional. Pellum then stays in the menu bar with a lamp for this computer's clock, "
+        "starts at login, and tells the server how the clock stands. Off, Pellum only sets "
+        "this computer up and can be quit: the syncing carries on without it."));
+    optionalLabel = makeLabel(QStringLiteral("Optional"), Inst::uiFont(11.5, 400), "muted", bezel);
+    optionalLabel->setObjectName(QStringLiteral("optionalLabel"));
+    watchRow->addWidget(watchToggle);
+    watchRow->addStretch();
+    watchRow->addWidget(optionalLabel);
+    bezel->contentLayout()->addLayout(watchRow);
+
+    auto* loginRow = new QHBoxLayout;
+    loginRow->setSpacing(12);
+    loginToggle = new InstToggle(QStringLiteral("Start Pellum at login"), bezel);
+    loginToggle->setObjectName(QStringLiteral("loginToggle"));
+    loginToggle->setToolTip(QStringLiteral(
+        "Pellum comes back in the menu bar by itself each time you log in to this computer."));
+    loginNote = makeLabel(QString(), Inst::uiFont(11.5, 400), "muted", bezel);
+    loginNote->setObjectName(QStringLiteral("loginNote"));
+    loginRow->addWidget(loginToggle);
+    loginRow->addStretch();
+    loginRow->addWidget(loginNote);
+    bezel->contentLayout()->addLayout(loginRow);
+    bodyLayout->addWidget(bezel);
+
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(8);
+    enterIpButton = makeButton(QStringLiteral("Enter IP address\u2026"), Inst::ButtonRole::Plain,
+                               "enterIpButton", body);
+    removeButton = makeButton(QStringLiteral("Remove\u2026"), Inst::ButtonRole::Plain,
+                              "removeButton", body);
+    syncNowButton = makeButton(QStringLiteral("Sync now"), Inst::ButtonRole::Plain,
+                               "syncNowButton", body);
+    setupButton = makeButton(QStringLiteral("SET UP THIS COMPUTER"), Inst::ButtonRole::Primary,
+                             "setupButton", body);
+    setupButton->setDefault(true);
+    enterIpButton->setToolTip(QStringLiteral("Set up a server by its IP address if it isn't listed."));
+    removeButton->setToolTip(QStringLiteral("Stop syncing this computer and put its time settings back."));
+    syncNowButton->setToolTip(QStringLiteral(
+        "Have this computer take the time from its server now, instead of at its next sync."));
+    actions->addWidget(enterIpButton);
+    actions->addWidget(removeButton);
+    actions->addWidget(syncNowButton);
+    actions->addStretch();
+    actions->addWidget(setupButton);
+    bodyLayout->addLayout(actions);
+
+    refreshToggles();
+}
+
+void PellumWindow::wireSignals()
+{
+    connect(searchButton, &QPushButton::clicked, this, &PellumWindow::startScan);
+    connect(serverTable, &QTableWidget::itemSelectionChanged, this, &PellumWindow::updateButtons);
+    connect(serverTable, &QTableWidget::cellDoubleClicked, this, [this] {
+        if (setupButton->isEnabled())
+            setupSelected();
+    });
+    connect(alertLink, &QLabel::linkActivated, this, [this] { emit alertRequested(); });
+    connect(watchToggle, &InstToggle::toggled, this, [this](bool on) {
+        emit watchingToggled(on);
+        refreshToggles();
+    });
+    connect(loginToggle, &InstToggle::toggled, this, [this](bool on) { emit startAtLoginToggled(on); });
+    connect(enterIpButton, &QPushButton::clicked, this, &PellumWindow::setupManual);
+    connect(removeButton, &QPushButton::clicked, this, &PellumWindow::removeSetup);
+    connect(syncNowButton, &QPushButton::clicked, this, &PellumWindow::syncNow);
+    connect(setupButton, &QPushButton::clicked, this, &PellumWindow::setupSelected);
+    connect(discovery, &DiscoveryClient::finished, this, &PellumWindow::onFound);
+    connect(watcher, &ClockWatcher::changed, this, &PellumWindow::updateStatus);
+}
+
+void PellumWindow::retheme()
+{
+    Inst::setDark(Inst::wantsDark());
+    Inst::applyTheme(content);
+    const int row = serverTable->currentRow();
+    fillServerTable();
+    if (row >= 0 && row < serverTable->rowCount())
+        serverTable->selectRow(row);
+    if (!alertLink->isHidden())
+        setAlertLinkShown(true);
+    updateStatus();
+}
+
+void PellumWindow::setAlertLinkShown(bool show)
+{
+    if (show) {
+        const Inst::Palette& palette = Inst::colors();
+        alertLink->setText(
+            QStringLiteral("<span style=\"color:%1\">This computer's clock reads earlier than its "
+                           "last sync.</span> <a href=\"alert\" style=\"color:%2; "
+                           "text-decoration:none\">Show the clock alert</a>")
+                .arg(palette.red.name(), palette.accent.name()));
+    }
+    alertLink->setVisible(show);
+}
+
+void PellumWindow::setWatchingOn(bool on)
+{
+    const bool wasBlocked = watchToggle->blockSignals(true);
+    watchToggle->setChecked(on);
+    refreshToggles();
+    watchToggle->blockSignals(wasBlocked);
+}
+
+void PellumWindow::setStartAtLoginOn(bool on)
+{
+    const bool wasBlocked = loginToggle->blockSignals(true);
+    loginToggle->setChecked(on);
+    refreshToggles();
+    loginToggle->blockSignals(wasBlocked);
+}
+
+void PellumWindow::refreshToggles()
+{
+    const bool watching = watchToggle->isChecked();
+    optionalLabel->setText(watching ? QString() : QStringLiteral("Optional"));
+    loginToggle->setEnabled(watching);
+    if (!watching && loginToggle->isChecked()) {
+        // The controller deals with start at login itself when watching goes off.
+        const bool wasBlocked = loginToggle->blockSignals(true);
+        loginToggle->setChecked(false);
+        loginToggle->blockSignals(wasBlocked);
+    }
+}
+
+void PellumWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (firstShowPending) {
+        firstShowPending = false;
+        startScan();
+    } else {
+        rescanIfStale();
+    }
+}
+
+void PellumWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !firstShowPending)
+        rescanIfStale();
+}
+
+void PellumWindow::closeEvent(QCloseEvent* event)
+{
+    if (!closeToMenuBar) {
+        QWidget::closeEvent(event);
+        event->accept();
+        return;
+    }
+    hide();
+    event->ignore();
+    emit closedToMenuBar();
+}

@@ -1,0 +1,56 @@
+// The status panel of the main window: status chips, clock, date line and
+// the four readouts, redrawn on every watcher change.
+#include "pellumwindow.h"
+
+#include "clockwatcher.h"
+#include "inst.h"
+#include "statustexts.h"
+
+#include <QDateTime>
+#include <QLabel>
+
+namespace {
+
+void showValue(InstReadout* readout, const StatusTexts::Value& value)
+{
+    if (value.placeholder)
+        readout->setPlaceholder(value.value);
+    else
+        readout->setValue(value.value, value.unit);
+}
+
+} // namespace
+
+void PellumWindow::updateStatus()
+{
+    const ClockState state = watcher->state();
+    const ClockReading reading = watcher->snapshot();
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(reading.nowMs);
+
+    header->dot()->setColor(stateColor(state));
+
+    const StatusTexts::Line line =
+        StatusTexts::statusLine(state, reading, watcher->serverHost(), watcher->serverLabel());
+    statusLine->setText(line.text);
+    statusLine->setKind(line.mainKind);
+    statusLine->setDetailKind(line.detailKind);
+
+    clockLed->setDim(false);
+    clockLed->setState(state == ClockState::Wrong ? InstLed::Bad : InstLed::Go);
+    clockLed->setText(now.toString(QStringLiteral("HH:mm:ss")));
+
+    dateLine->setText(StatusTexts::dateLine(now, line.subLine));
+
+    showValue(offsetReadout, StatusTexts::offset(reading));
+    showValue(lastSyncReadout, StatusTexts::lastSync(now, reading.lastSyncUtcMs));
+    showValue(serverHeardReadout, StatusTexts::serverHeard(watcher->msSinceHeard(), reading.lastSyncUtcMs));
+
+    if (watcher->reporting()) {
+        const bool reported = watcher->isReported();
+        reportedReadout->setValue(reported ? QStringLiteral("yes") : QStringLiteral("not heard"), QString());
+        reportedReadout->setTone(reported ? "go" : "sec");
+    } else {
+        reportedReadout->setValue(QStringLiteral("off"), QString());
+        reportedReadout->setTone("muted");
+    }
+}

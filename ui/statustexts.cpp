@@ -1,0 +1,81 @@
+#include "statustexts.h"
+
+#include "instduration.h"
+
+#include <cstdlib>
+
+namespace StatusTexts {
+
+Line statusLine(ClockState state, const ClockReading& reading, const QString& host,
+                const QString& label)
+{
+    Line line{QString(), InstChip::Bad, InstChip::Sec, QStringLiteral("this computer's clock")};
+    switch (state) {
+    case ClockState::Sync:
+        line.text = QStringLiteral("In sync - %1").arg(label);
+        line.mainKind = InstChip::Go;
+        line.detailKind = InstChip::Info;
+        break;
+    case ClockState::Lost: {
+        const QDateTime lastSync = QDateTime::fromMSecsSinceEpoch(reading.lastSyncUtcMs);
+        line.text = QStringLiteral("Server not heard - Last synced %1 ago")
+                        .arg(Inst::formatDuration(reading.nowMs - reading.lastSyncUtcMs));
+        line.mainKind = InstChip::Warn;
+        line.subLine = QStringLiteral("running on its own since %1")
+                           .arg(lastSync.toString(QStringLiteral("HH:mm:ss")));
+        break;
+    }
+    case ClockState::Off:
+        line.text = QStringLiteral("Clock is off - %1 %2 %3")
+                        .arg(Inst::formatDuration(std::llabs(reading.offsetMs)),
+                             reading.offsetMs > 0 ? QStringLiteral("behind") : QStringLiteral("ahead of"),
+                             label);
+        line.mainKind = InstChip::Warn;
+        break;
+    case ClockState::Wrong:
+        line.text = QStringLiteral("Clock wrong - Earlier than its last sync");
+        break;
+    case ClockState::None:
+    default:
+        line.text = host.isEmpty() ? QStringLiteral("No server")
+                                   : QStringLiteral("No server - %1 does not answer").arg(label);
+        line.subLine = QStringLiteral("this computer has never synced");
+        break;
+    }
+    return line;
+}
+
+QString dateLine(const QDateTime& now, const QString& subLine)
+{
+    return QStringLiteral("%1  \u00b7  %2").arg(now.toString(QStringLiteral("dddd, MMMM d, yyyy")), subLine);
+}
+
+Value offset(const ClockReading& reading)
+{
+    if (!reading.heard)
+        return {QStringLiteral("-.---"), QString(), true};
+    const qint64 abs = std::llabs(reading.offsetMs);
+    if (abs < 10000)
+        return {QString::number(abs / 1000.0, 'f', 3), QStringLiteral("s")};
+    return {Inst::formatDuration(abs), QString()};
+}
+
+Value lastSync(const QDateTime& now, qint64 lastSyncUtcMs)
+{
+    if (lastSyncUtcMs <= 0)
+        return {QStringLiteral("never"), QString()};
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(lastSyncUtcMs);
+    const bool today = when.date() == now.date();
+    return {when.toString(today ? QStringLiteral("HH:mm:ss") : QStringLiteral("d MMM yyyy")), QString()};
+}
+
+Value serverHeard(qint64 msSinceHeard, qint64 lastSyncUtcMs)
+{
+    if (msSinceHeard < 0)
+        return {lastSyncUtcMs > 0 ? QStringLiteral("no answer") : QStringLiteral("never"), QString()};
+    if (msSinceHeard < 100000)
+        return {QString::number(msSinceHeard / 1000), QStringLiteral("s ago")};
+    return {QString::number(msSinceHeard / 60000), QStringLiteral("min ago")};
+}
+
+} // namespace StatusTexts

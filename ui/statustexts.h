@@ -1,0 +1,34 @@
+#pragma once
+
+#include "clockstate.h"
+#include "instchip.h"
+
+#include <QDateTime>
+#include <QString>
+
+// What the main window's status panel says about a clock reading, kept apart
+// from the widgets so every border case can be checked directly.
+namespace StatusTexts {
+
+struct Line {
+    QString text;            // main part, " - ", detail
+    InstChip::Kind mainKind;
+    InstChip::Kind detailKind;
+    QString subLine;         // second half of the date line
+};
+
+struct Value {
+    QString value;
+    QString unit;
+    bool placeholder = false; // shown as dimmed digits
+};
+
+// `host` is the configured server, `label` its name or else its host.
+Line statusLine(ClockState state, const ClockReading& reading, const QString& host,
+                const QString& label);
+QString dateLine(const QDateTime& now, const QString& subLine);
+Value offset(const ClockReading& reading);
+Value lastSync(const QDateTime& now, qint64 lastSyncUtcMs);
+Value serverHeard(qint64 msSinceHeard, qint64 lastSyncUtcMs);
+
+} // namespace StatusTexts
