@@ -5,7 +5,7 @@
 #include "clockwatcher.h"
 #include "loginentry.h"
 #include "pellumwindow.h"
-#include "privilegedrunner.h"
+#include "adminstep.h"
 
 #include <QApplication>
 #include <QCursor>

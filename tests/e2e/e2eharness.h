@@ -1,0 +1,128 @@
+#pragma once
+
+// Helpers for the end-to-end tests: an isolated user per test, the test
+// time server, a virtual display and the real program as processes.
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+
+namespace E2E {
+
+QString programPath();        // the built tavrin-pellum
+QString testServerPath();     // the built pellum-test-server
+QString closeHelperPath();    // pellum-x11-close, empty when not built
+QString standinScriptPath();  // the stand-in for the privileged setup script
+
+// Spins the event loop until `done` holds or `timeoutMs` passed.
+bool waitFor(const std::function<bool()>& done, int timeoutMs);
+
+// A scratch user: HOME, the XDG folders, the temp folder (where the
+// single-instance socket lives), the machine-wide set-up record and the
+// program file itself all sit under one temporary folder.
+class Sandbox {
+public:
+    Sandbox();
+    bool isValid() const { return dir.isValid(); }
+    QString path(const QString& relative = QString()) const;
+
+    QString settingsPath() const;   // the per-user settings file
+    QString autostartPath() const;  // the start-at-login entry
+    QString setupRecordPath() const;
+    QString standinLogPath() const; // calls of the stand-in setup script
+
+    void writeSettings(const QVariantMap& values) const;
+    QVariant setting(const QString& key) const;
+    bool settingsLoad() const;      // the file parses as a settings file
+    void writeSetupRecord(const QString& server) const;
+
+    // The program copied next to the stand-in setup script, so no test ever
+    // runs the real privileged script.
+    QString installProgram() const;
+
+    QProcessEnvironment environment() const;
+    // Points this process's own environment at the sandbox (in-process tests).
+    void applyToThisProcess() const;
+
+private:
+    QTemporaryDir dir;
+};
+
+// pellum-test-server, started in a network namespace (or here when `ns` is
+// empty) and steered through its control file.
+class TestServer {
+public:
+    TestServer(const QString& ns, const QString& address, const QString& workDir);
+    ~TestServer();
+    bool start(const QStringList& extraArgs = {});
+    void stop();                    // SIGTERM and wait
+    bool isRunning() const;
+    void setControl(const QString& options) const; // atomic rewrite of the control file
+    QString reportLogPath() const { return reportLog; }
+    QString address() const { return listenAddress; }
+    QList<QJsonObject> reports() const; // the "report" bodies, in arrival order
+    QList<QJsonObject> reportEntries() const; // whole log lines: from, to, rx_ms, report
+    QString errors() const;
+
+private:
+    QString ns;
+    QString listenAddress;
+    QString work;
+    QString reportLog;
+    QString controlFile;
+    std::unique_ptr<QProcess> process;
+};
+
+// Reports counted once each, however many destinations they reached.
+QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports);
+
+// Xvfb on a free display number.
+class VirtualDisplay {
+public:
+    VirtualDisplay();
+    ~VirtualDisplay();
+    bool start(const QString& workDir);
+    QString name() const { return display; }
+    // Ids of the mapped windows whose title matches the regular expression.
+    QStringList visibleWindows(const QString& titleRegex) const;
+    bool requestClose(const QString& windowId) const;
+
+private:
+    QString display;
+    std::unique_ptr<QProcess> process;
+};
+
+// The program as a child process.
+class Program {
+public:
+    Program(const QString& binary, const QProcessEnvironment& env, const QString& logFile);
+    ~Program();
+    bool start(const QStringList& args = {});
+    qint64 pid() const;
+    bool isRunning() const;
+    // Exit code, or -1 on a crash or when it did not end in time.
+    int waitForExit(int timeoutMs);
+    void terminate();
+    void kill();
+    qint64 rssKiB() const;          // resident set size now, 0 when unknown
+    qint64 peakRssKiB() const;      // high-water mark of the resident set
+    QString log() const;
+
+private:
+    QString binary;
+    QString logFile;
+    std::unique_ptr<QProcess> process;
+};
+
+// Local UDP ports (IPv4) of the sockets that process `pid` holds.
+QList<quint16> udpPortsOf(qint64 pid);
+
+} // namespace E2E

@@ -1,0 +1,27 @@
+#pragma once
+
+// main() of an end-to-end test: re-run inside a fresh test LAN (one server
+// namespace), move into its client namespace, then run the test object.
+
+#include "netlan.h"
+
+#include <QTest>
+
+#include <cstdio>
+
+#define PELLUM_E2E_MAIN(TestObject, AppClass)                                          \
+    int main(int argc, char** argv)                                                    \
+    {                                                                                  \
+        const int early = NetLan::reexecInside(argc, argv, 1);                         \
+        if (early >= 0)                                                                \
+            return early;                                                              \
+        const NetLan::Lan lan = NetLan::fromEnvironment();                             \
+        if (!NetLan::enter(lan.clientNs)) {                                            \
+            std::fprintf(stderr, "cannot enter the client namespace %s\n",            \
+                         qPrintable(lan.clientNs));                                    \
+            return 1;                                                                  \
+        }                                                                              \
+        AppClass app(argc, argv);                                                      \
+        TestObject test(lan);                                                          \
+        return QTest::qExec(&test, argc, argv);                                        \
+    }
