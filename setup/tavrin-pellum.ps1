@@ -229,9 +229,14 @@ function Update-TimeService() {
     }
 }
 
-# True when the service got time from its peer.
+# True when the service got time from its peer. Right after a restart the
+# service may not be ready for a resync yet, so try a few times.
 function Invoke-Resync() {
-    return (Invoke-W32tm @('/resync', '/force')) -eq 0
+    for ($attempt = 1; $attempt -le 3; $attempt++) {
+        if ((Invoke-W32tm @('/resync', '/force')) -eq 0) { return $true }
+        if ($attempt -lt 3) { Start-Sleep -Seconds 2 }
+    }
+    return $false
 }
 
 # --- commands --------------------------------------------------------------------

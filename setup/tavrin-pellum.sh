@@ -191,7 +191,10 @@ restore_state() {
     [[ -n $BACKUP && -d $BACKUP ]] || return 0
     for name in DROPIN RECORD PREVIOUS PREVIOUS_NTP; do
         if [[ -e $BACKUP/$name ]]; then
-            cp -p -- "$BACKUP/$name" "${!name}.restore" && mv -f -T -- "${!name}.restore" "${!name}"
+            if ! { cp -p -- "$BACKUP/$name" "${!name}.restore" && mv -f -T -- "${!name}.restore" "${!name}"; }; then
+                rm -f -- "${!name}.restore"
+                printf '%s: could not put back %s\n' "$me" "${!name}" >&2
+            fi
         elif [[ -f ${!name} ]]; then
             rm -f -- "${!name}"
         fi
