@@ -93,6 +93,8 @@ void AlertWindow::buildLayout()
     header->setObjectName(QStringLiteral("alertHeader"));
     header->setFont(Inst::monoFont(12.5, 700, 2.2));
     header->setStyleSheet(QStringLiteral("color: #1a0303; background: #ff453a; padding: 7px 14px;"));
+    // Spare height goes below the content, never into the header strip.
+    header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     outer->addWidget(header);
 
     auto* body = new QVBoxLayout;
@@ -185,6 +187,7 @@ void AlertWindow::buildLayout()
     buttonRow->addWidget(actionButton);
     buttonRow->addStretch();
     body->addLayout(buttonRow);
+    body->addStretch(1);
 }
 
 void AlertWindow::refresh()
@@ -274,6 +277,10 @@ void AlertWindow::showEvent(QShowEvent* event)
     if (!event->spontaneous()) {
         editorsFilled = false;
         refresh();
+        // The wrapped texts decide the height; measure them at the real width.
+        const int fitted = heightForWidth(width());
+        if (fitted > 0)
+            resize(width(), fitted);
     }
     QWidget::showEvent(event);
     emit shownOrPutAway();
