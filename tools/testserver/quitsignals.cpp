@@ -1,8 +1,10 @@
 #include "quitsignals.h"
 
+#include <csignal>
+
+#ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,3 +37,29 @@ QuitSignals::QuitSignals(QObject* parent)
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 }
+
+#else
+#include <QTimer>
+
+namespace {
+volatile std::sig_atomic_t g_quit = 0;
+
+void onSignal(int)
+{
+    g_quit = 1;
+}
+} // namespace
+
+QuitSignals::QuitSignals(QObject* parent)
+    : QObject(parent)
+{
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this] {
+        if (g_quit)
+            emit quitRequested();
+    });
+    poll->start(100);
+}
+#endif
