@@ -97,7 +97,7 @@ void ClientApp::setWatching(bool on)
         connect(tray, &ClientTray::openRequested, this, [this] { showMainWindow(); });
         connect(tray, &ClientTray::alertRequested, this, [this] { showAlertWindow(); });
         connect(tray, &ClientTray::syncNowRequested, window, &PellumWindow::syncNow);
-        connect(tray, &ClientTray::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        connect(tray, &ClientTray::quitRequested, qApp, &QCoreApplication::quit);
     }
     if (!on && tray) {
         delete tray;

@@ -28,7 +28,7 @@ public:
     void askStartAtLogin();
     void applyPendingStartAtLogin();
 
-    // Read access for tests and the demo.
+    // Read access for the tests; changes nothing.
     ClockWatcher* clockWatcher() const { return watcher; }
     PellumWindow* mainWindow() const { return window; }
     AlertWindow* alert() const { return alertWindow; }
