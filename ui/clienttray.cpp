@@ -74,9 +74,11 @@ ClientTray::ClientTray(ClockWatcher* watcher_, QObject* parent)
     connect(scheme, &Inst::SchemeWatcher::schemeChanged, this, &ClientTray::refresh);
 
     refresh();
-    // Without a notification area the icon simply stays unseen; everything
-    // else (menu, requests, blinking) works the same.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    // Shown even without a notification area: the platform keeps the request
+    // and puts the icon up once an area appears (a panel started late). The
+    // offscreen platform can never have one and only warns about it.
+    if (QSystemTrayIcon::isSystemTrayAvailable()
+        || QGuiApplication::platformName() != QLatin1String("offscreen"))
         trayIcon->show();
 }
 
