@@ -105,7 +105,7 @@ void TestDiscoveryLoopback::nothingHeardFinishesEmpty()
     client.start(300);
     QVERIFY(client.isRunning());
     QVERIFY(spy.wait(10000));
-    QVERIFY(timer.elapsed() >= 290);
+    QVERIFY(timer.elapsed() >= 250);   // coarse timers may fire a little early
     QVERIFY(!client.isRunning());
     QCOMPARE(spy.size(), 1);
     QVERIFY(spy.at(0).at(0).value<QList<DiscoveredServer>>().isEmpty());
@@ -264,7 +264,7 @@ void TestDiscoveryLoopback::probeNotAnswering()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!probeTimeServerOnPort("127.0.0.2", ntpPort, 300));
-    QVERIFY(timer.elapsed() >= 280);
+    QVERIFY(timer.elapsed() >= 250);
     QVERIFY(!probeTimeServerOnPort("127.0.0.3", ntpPort, 200));   // nobody there at all
 }
 
@@ -291,7 +291,7 @@ void TestDiscoveryLoopback::probeTooLate()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!probeTimeServerOnPort("127.0.0.2", ntpPort, 500));
-    QVERIFY(timer.elapsed() >= 480);
+    QVERIFY(timer.elapsed() >= 450);
     QVERIFY(probeTimeServerOnPort("127.0.0.2", ntpPort, 3000));
 }
 
