@@ -81,7 +81,7 @@ void DiscoveryClient::onReadyRead()
         QHostAddress sender;
         const qint64 size = querySocket->readDatagram(buffer, sizeof buffer, &sender);
         if (size < 0)
-            continue;
+            break;   // a failing read would otherwise spin
         const std::optional<DiscoveredServer> answer =
             readDiscoveryAnswer(QByteArray(buffer, int(size)), nonce, plainAddressText(sender));
         if (answer)

@@ -65,7 +65,7 @@ void DiscoveryClient::onProbeReadyRead()
         const qint64 size = probeSocket->readDatagram(buffer, sizeof buffer, &sender);
         const qint64 receiveMs = QDateTime::currentMSecsSinceEpoch();
         if (size < 0)
-            continue;
+            break;   // a failing read would otherwise spin
         if (!readSntpReply(QByteArray(buffer, int(size)), probeSentAtMs, receiveMs, nullptr))
             continue;
         const QString address = plainAddressText(sender);
