@@ -131,6 +131,33 @@ QProcessEnvironment Sandbox::environment() const
     return env;
 }
 
+bool Sandbox::addFakeTime(QProcessEnvironment* env, const QString& offsetFile)
+{
+    const QString library = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+    if (!QFileInfo::exists(library))
+        return false;
+    env->insert(QStringLiteral("LD_PRELOAD"), library);
+    env->insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), offsetFile);
+    env->insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
+    env->insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    // A sanitizer build refuses to start with another library preloaded first.
+    QString asan = env->value(QStringLiteral("ASAN_OPTIONS"));
+    asan += (asan.isEmpty() ? QString() : QStringLiteral(":")) + QStringLiteral("verify_asan_link_order=0");
+    env->insert(QStringLiteral("ASAN_OPTIONS"), asan);
+    return true;
+}
+
+void Sandbox::writeFakeTimeOffset(const QString& offsetFile, const char* offset)
+{
+    // Replaced in one step: the program reads the file at every clock call.
+    QSaveFile file(offsetFile);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(offset);
+        file.write("\n");
+        file.commit();
+    }
+}
+
 void Sandbox::applyToThisProcess() const
 {
     const QProcessEnvironment env = environment();

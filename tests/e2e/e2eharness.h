@@ -49,6 +49,11 @@ public:
     QString installProgram() const;
 
     QProcessEnvironment environment() const;
+    // Adds what running under libfaketime needs (with `offsetFile` holding
+    // the offset, e.g. "+0" or "-5"); false when libfaketime is missing.
+    static bool addFakeTime(QProcessEnvironment* env, const QString& offsetFile);
+    static void writeFakeTimeOffset(const QString& offsetFile, const char* offset);
+
     // Points this process's own environment at the sandbox (in-process tests).
     void applyToThisProcess() const;
 

@@ -21,6 +21,8 @@
                          qPrintable(lan.clientNs));                                    \
             return 1;                                                                  \
         }                                                                              \
+        if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))                      \
+            qputenv("QTEST_FUNCTION_TIMEOUT", "1500000"); /* the soak runs long */     \
         AppClass app(argc, argv);                                                      \
         TestObject test(lan);                                                          \
         return QTest::qExec(&test, argc, argv);                                        \

@@ -16,7 +16,6 @@ using namespace E2E;
 namespace {
 const char kMainTitle[] = "^Tavrin Pellum$";
 const char kAlertTitle[] = "^Tavrin Pellum: clock alert$";
-const char kFaketime[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
 
 bool hasState(const QList<QJsonObject>& reports, const QString& word)
 {
@@ -187,25 +186,12 @@ void TstE2eProgram::loginStartWhileWatchingShowsNoWindowUntilAsked()
 
 void TstE2eProgram::clockSteppedBackOpensAlertAndLaterStateHidesIt()
 {
-    if (!QFile::exists(QLatin1String(kFaketime)))
-        QSKIP("libfaketime not installed");
     const QString offsetFile = sandbox->path("faketime");
-    auto setClockOffset = [&](const char* offset) {
-        QFile f(offsetFile + ".new");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(offset);
-        f.write("\n");
-        f.close();
-        QFile::remove(offsetFile);
-        QVERIFY(QFile::rename(offsetFile + ".new", offsetFile));
-    };
-    setClockOffset("+0");
+    QProcessEnvironment fake = programEnvironment();
+    if (!Sandbox::addFakeTime(&fake, offsetFile))
+        QSKIP("libfaketime not installed");
+    Sandbox::writeFakeTimeOffset(offsetFile, "+0");
     sandbox->writeSettings({{"menuBar/watch", true}});
-    QProcessEnvironment fake;
-    fake.insert(QStringLiteral("LD_PRELOAD"), QLatin1String(kFaketime));
-    fake.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), offsetFile);
-    fake.insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
-    fake.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
     auto program = launch({QStringLiteral("--login")}, fake);
     QVERIFY(program);
     QVERIFY2(waitFor([&] { return hasState(server->reports(), QStringLiteral("sync")); }, 30000),
@@ -213,7 +199,7 @@ void TstE2eProgram::clockSteppedBackOpensAlertAndLaterStateHidesIt()
     QVERIFY(!visible(kAlertTitle));
 
     // Five seconds back: behind the last sync by more than 2 s.
-    setClockOffset("-5");
+    Sandbox::writeFakeTimeOffset(offsetFile, "-5");
     QVERIFY2(waitFor([&] { return visible(kAlertTitle); }, 15000), qPrintable(program->log()));
     QVERIFY(waitFor([&] { return hasState(server->reports(), QStringLiteral("wrong")); }, 10000));
     // The clock runs on past the old last sync: the state moves on and the alert goes.

@@ -21,7 +21,6 @@ using namespace E2E;
 
 namespace {
 
-const char kFaketime[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
 constexpr int kFloodBursts = 3;
 constexpr int kFloodPerPort = 1500;
 constexpr qint64 kRssGrowthBoundKiB = 12 * 1024;
@@ -98,8 +97,6 @@ private:
 void TstE2eSoak::tenMinutesOfMisbehaviour()
 {
     QVERIFY(QFile::exists(programPath()));
-    if (!QFile::exists(QLatin1String(kFaketime)))
-        QSKIP("libfaketime not installed");
     const double scale = qEnvironmentVariableIsSet("PELLUM_SOAK_SCALE")
                              ? qBound(0.2, qEnvironmentVariable("PELLUM_SOAK_SCALE").toDouble(), 1.0)
                              : 1.0;
@@ -111,24 +108,12 @@ void TstE2eSoak::tenMinutesOfMisbehaviour()
     QVERIFY2(server.start(serverArgs), qPrintable(server.errors()));
 
     const QString offsetFile = sandbox.path("faketime");
-    auto stepClock = [&](const char* offset) {
-        QFile f(offsetFile + ".new");
-        if (f.open(QIODevice::WriteOnly)) {
-            f.write(offset);
-            f.write("\n");
-            f.close();
-            QFile::remove(offsetFile);
-            QFile::rename(offsetFile + ".new", offsetFile);
-        }
-    };
+    auto stepClock = [&](const char* offset) { Sandbox::writeFakeTimeOffset(offsetFile, offset); };
     stepClock("+0");
-
     QProcessEnvironment env = sandbox.environment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("LD_PRELOAD"), QLatin1String(kFaketime));
-    env.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), offsetFile);
-    env.insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
-    env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    if (!Sandbox::addFakeTime(&env, offsetFile))
+        QSKIP("libfaketime not installed");
     Program program(sandbox.installProgram(), env, sandbox.path("program.log"));
 
     QRandomGenerator random(20261207);
