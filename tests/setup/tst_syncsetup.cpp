@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtTest>
 
 namespace {
@@ -176,8 +177,12 @@ void TestSyncSetup::typedValues()
         g_typedValues.insert(QStringLiteral("HasPrevious"), previous);
 
     static const QSettings::Format typed = QSettings::registerFormat(QStringLiteral("typed"), readTyped, writeTyped);
-    writeRecord("x");
-    const QSettings record(SystemPaths::setupRecordPath(), typed);
+    // A fresh file per row: the settings cache would hand back the last map.
+    QTemporaryFile file(m_root.path() + QStringLiteral("/typed-XXXXXX"));
+    QVERIFY(file.open());
+    QCOMPARE(file.write("x"), qint64(1)); // an empty file is never parsed
+    QVERIFY(file.flush());
+    const QSettings record(file.fileName(), typed);
     const SyncSetup setup = readSyncSetupFrom(record);
     QCOMPARE(setup.server, expectedServer);
     QCOMPARE(setup.hasPrevious, expectedPrevious);
