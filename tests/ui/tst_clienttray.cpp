@@ -374,11 +374,16 @@ void TestClientTray::inkFollowsTheColourScheme()
     ClientTray tray(stage.watcher.get(), nullptr);
     QCOMPARE(tray.inkIsDark(), ClientTray::systemSchemeIsLight());
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-    QGuiApplication::styleHints()->setColorScheme(Qt::ColorScheme::Light);
+    QStyleHints* hints = QGuiApplication::styleHints();
+    hints->setColorScheme(Qt::ColorScheme::Light);
+    if (hints->colorScheme() != Qt::ColorScheme::Light) {
+        hints->unsetColorScheme();
+        QSKIP("this platform does not take colour scheme requests");
+    }
     QTRY_VERIFY(tray.inkIsDark());
-    QGuiApplication::styleHints()->setColorScheme(Qt::ColorScheme::Dark);
+    hints->setColorScheme(Qt::ColorScheme::Dark);
     QTRY_VERIFY(!tray.inkIsDark());
-    QGuiApplication::styleHints()->unsetColorScheme();
+    hints->unsetColorScheme();
 #elif QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     QSKIP("this Qt reports the scheme but cannot be told to change it");
 #else
