@@ -285,6 +285,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Sync, kWaitMs);
     }
 
+    void clearedServerDropsPendingRequest()
+    {
+        QVERIFY(server.control("--delay-ms 700"));
+        auto w = makeWatcher();
+        const int before = server.sntpRequests();
+        w->setServer("127.0.0.1", "");
+        QTRY_VERIFY_WITH_TIMEOUT(server.sntpRequests() > before, kWaitMs);
+        w->setServer("", "");
+        QTest::qWait(1500); // the delayed reply arrives with nothing asked
+        QCOMPARE(w->msSinceHeard(), qint64(-1));
+        QCOMPARE(w->state(), ClockState::None);
+    }
+
     void lateLookupHasNoEffect()
     {
         auto w = makeWatcher();
