@@ -105,6 +105,7 @@ private slots:
     void typedLoopbackNeedsSteadyServerHere();
     void typedAddressSetsUp();
     void setUpDoneOffersMenuBar();
+    void quitPellumWaitsForTheBox();
     void installNoAnswerAndFailure();
     void failingInstallLeavesEverything();
     void removalWording_data();
@@ -637,6 +638,31 @@ void PellumWindowTest::setUpDoneOffersMenuBar()
              QStringLiteral("It syncs with \"Atlas\" on its own from now on, at startup and every 30 minutes."));
     QCOMPARE(dialogs->seen.at(0).buttons, QStringList{QStringLiteral("OK")});
 
+}
+
+void PellumWindowTest::quitPellumWaitsForTheBox()
+{
+    build();
+    dialogs->click(QStringLiteral("Quit Pellum"));
+    bool boxGoneWhenShowReturned = false;
+    bool quitBeforeReturn = false;
+    bool returned = false;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitBeforeReturn = !returned; });
+    QTimer::singleShot(0, this, [&] {
+        window->showSetupDone(QStringLiteral("\"Atlas\""));
+        returned = true;
+        boxGoneWhenShowReturned = QApplication::activeModalWidget() == nullptr;
+    });
+    QTimer safety;
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    safety.start(20000);
+    QCOMPARE(QApplication::exec(), 0);
+    safety.stop();
+    disconnect(qApp, &QCoreApplication::aboutToQuit, this, nullptr);
+    QVERIFY(returned);
+    QVERIFY(!quitBeforeReturn);
+    QVERIFY(boxGoneWhenShowReturned);
 }
 
 void PellumWindowTest::installNoAnswerAndFailure()
