@@ -273,6 +273,9 @@ void TestInstTheme::repeatedSwitchesTakeEffect()
     muted->setProperty("tone", QByteArray("muted"));
     auto* button = new QPushButton("button", &window);
     auto* spin = new QSpinBox(&window);
+    auto* go = new QPushButton("go", &window);
+    Inst::styleButton(go, Inst::ButtonRole::Go);
+    layout->addWidget(go);
     layout->addWidget(label);
     layout->addWidget(muted);
     layout->addWidget(button);
@@ -293,6 +296,7 @@ void TestInstTheme::repeatedSwitchesTakeEffect()
         QCOMPARE(label->palette().color(QPalette::WindowText).name(), c.pri.name());
         QCOMPARE(muted->palette().color(QPalette::WindowText).name(), c.mut.name());
         QCOMPARE(button->palette().color(QPalette::ButtonText).name(), c.pri.name());
+        QCOMPARE(go->palette().color(QPalette::ButtonText).name(), c.led.name());
 
         const QImage shot = window.grab().toImage();
         QCOMPARE(QColor(shot.pixel(1, shot.height() - 2)).name(), c.panel.name());
