@@ -1,6 +1,6 @@
 // Shows the clock alert window in a chosen situation, for a look by eye or a
 // screenshot. Everything stays on the loopback interface.
-//   alert-demo [accept|sync|none] [seconds]
+//   alert-demo [accept|sync|none|menu] [seconds]   (menu: the tray's menu instead)
 //   alert-demo lamps FILE     (writes every lamp, lit and dimmed, large)
 
 #include "alertwindow.h"
@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMenu>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -47,7 +48,7 @@ int main(int argc, char** argv)
     bool staged = false;
     if (mode == QLatin1String("sync"))
         staged = stage.toWrongServerDisagrees();
-    else if (mode == QLatin1String("none"))
+    else if (mode == QLatin1String("none") || mode == QLatin1String("menu"))
         staged = stage.toWrongNoServer();
     else
         staged = stage.toWrongServerAgrees();
@@ -58,8 +59,12 @@ int main(int argc, char** argv)
 
     ClientTray tray(stage.watcher.get(), nullptr);
     AlertWindow window(stage.watcher.get());
-    window.move(40, 40);
-    window.show();
+    if (mode == QLatin1String("menu")) {
+        tray.contextMenu()->popup(QPoint(40, 40));
+    } else {
+        window.move(40, 40);
+        window.show();
+    }
     if (seconds > 0)
         QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     return app.exec();
