@@ -122,6 +122,8 @@ QPixmap ClientTray::paintLamp(ClockState state, bool lit, bool darkInk, int size
         return QPixmap();
 
     QPixmap pixmap(side, side);
+    if (pixmap.isNull())
+        return pixmap; // too large to allocate
     pixmap.setDevicePixelRatio(scale);
     pixmap.fill(Qt::transparent);
 
