@@ -24,12 +24,14 @@ public:
     void start(int listenMs);
     bool isRunning() const;
 
-    // Test seam: where the query and the probes go. By default the query is
-    // broadcast to port 12300 and probes go to port 123.
+    // Test seam: where the query and the probes go, and how long probe
+    // replies are awaited. By default the query is broadcast to port 12300,
+    // probes go to port 123 and the probe phase lasts 400 ms.
     struct Targets {
         quint16 queryPort = 12300;
         quint16 sntpPort = 123;
         QList<QHostAddress> queryAddresses;   // empty: the broadcasts
+        int probePhaseMs = 400;
     };
     void setTargetsForTesting(const Targets& targets);
 

@@ -51,7 +51,7 @@ void DiscoveryClient::runProbePhase()
         }
     }
     const quint64 run = runNumber;
-    QTimer::singleShot(kProbePhaseMs, this, [this, run] {
+    QTimer::singleShot(targets.probePhaseMs, this, [this, run] {
         if (run == runNumber)
             onDone();
     });

@@ -3,8 +3,6 @@
 #include <QString>
 #include <QtGlobal>
 
-constexpr int kProbePhaseMs = 400;
-
 // One blocking SNTP request to `address`: true when a valid reply came within
 // `timeoutMs`. Blocks the caller meanwhile.
 bool probeTimeServer(const QString& address, int timeoutMs);

@@ -56,6 +56,11 @@ bool TestDiscoveryLan::startServer(const QString& ns, const QStringList& args)
 QList<DiscoveredServer> TestDiscoveryLan::runDiscovery(int listenMs)
 {
     DiscoveryClient client;
+    // Real ports and broadcasts; only the probe phase is longer, so that a
+    // loaded machine cannot make a valid reply late.
+    DiscoveryClient::Targets targets;
+    targets.probePhaseMs = 1500;
+    client.setTargetsForTesting(targets);
     QSignalSpy spy(&client, &DiscoveryClient::finished);
     client.start(listenMs);
     if (!spy.wait(listenMs + 10000))
@@ -98,7 +103,7 @@ void TestDiscoveryLan::queriesGoToBothBroadcasts()
     QVERIFY(dir.isValid());
     const QString log = dir.filePath("queries.jsonl");
     QVERIFY(startServer(lan.serverNs[0], {"--listen", lan.serverAddr[0], "--query-log", log}));
-    const auto list = runDiscovery(600);
+    const auto list = runDiscovery();
     QCOMPARE(list.size(), 1);
 
     QFile file(log);
@@ -153,7 +158,7 @@ void TestDiscoveryLan::quietLanFinishesEmpty()
     QVERIFY(startServer(lan.serverNs[0], {"--listen", lan.serverAddr[0], "--discovery", "silent"}));
     QVERIFY(startServer(lan.serverNs[1], {"--listen", lan.serverAddr[1], "--discovery", "stale-nonce"}));
     QVERIFY(startServer(lan.serverNs[2], {"--listen", lan.serverAddr[2], "--sntp", "silent", "--id", "mute"}));
-    const auto list = runDiscovery(800);
+    const auto list = runDiscovery();
     QCOMPARE(list.size(), 1);
     QCOMPARE(list[0].id, QStringLiteral("mute"));
     QVERIFY(!list[0].answered);
