@@ -1,11 +1,11 @@
 #include "clientapp.h"
 
+#include "adminstep.h"
 #include "alertwindow.h"
 #include "clienttray.h"
 #include "clockwatcher.h"
 #include "loginentry.h"
 #include "pellumwindow.h"
-#include "adminstep.h"
 
 #include <QApplication>
 #include <QCursor>

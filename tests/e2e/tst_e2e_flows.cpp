@@ -114,6 +114,7 @@ private slots:
     void watchingOffRemovesEntryAndSaysGoodbyeOnce();
     void wrongStateAlertLinkAndAcceptingServerTime();
     void settingTheClockRunsTheStepAndReportsFailure();
+    void alertSyncNowAndSearchReachTheMainWindow();
     void secondLaunchShowsHiddenWindow();
     void quitFromTrayWhileWatching();
 
@@ -320,6 +321,35 @@ void TstE2eFlows::settingTheClockRunsTheStepAndReportsFailure()
     auto* date = alert()->findChild<QDateEdit*>(QStringLiteral("dateEditor"));
     QVERIFY(date);
     QCOMPARE(date->minimumDate(), QDateTime::fromMSecsSinceEpoch(lastSync).date());
+}
+
+void TstE2eFlows::alertSyncNowAndSearchReachTheMainWindow()
+{
+    // Heard but 3 s apart: the alert offers to sync now rather than to accept.
+    server->setControl(QStringLiteral("--offset-ms 3000"));
+    QSettings().setValue("clock/lastSyncUtcMs", QDateTime::currentMSecsSinceEpoch() + 90000);
+    makeApp(false);
+    QVERIFY(alert()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(button(alert(), "syncNowButton") && button(alert(), "syncNowButton")->isVisible(),
+                             20000);
+    button(alert(), "syncNowButton")->click();
+    QFile calls(sandbox().standinLogPath());
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(calls.readAll()).trimmed(), QStringLiteral("sync"));
+    calls.close();
+    auto* message = window()->findChild<QLabel*>(QStringLiteral("scanMessage"));
+    QVERIFY(message);
+    QCOMPARE(message->text(), QStringLiteral("Synced with %1.").arg(lan.serverAddr.value(0)));
+
+    window()->hide();
+    QAbstractButton* search = button(alert(), "searchButton");
+    QVERIFY(search);
+    search->click();
+    QVERIFY(!alert()->isVisible());
+    QVERIFY(window()->isVisible());
+    // Put away while the clock is still wrong: the link leads back.
+    auto* link = window()->findChild<QLabel*>(QStringLiteral("alertLink"));
+    QTRY_VERIFY(link && link->isVisible());
 }
 
 void TstE2eFlows::secondLaunchShowsHiddenWindow()
