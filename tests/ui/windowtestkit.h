@@ -209,10 +209,9 @@ public:
     }
 
 private:
-    static QString buttonName(QMessageBox* box, QAbstractButton* button)
+    static QString buttonName(QAbstractButton* button)
     {
         return button ? button->text().remove(QLatin1Char('&')) : QString();
-        Q_UNUSED(box)
     }
 
     static void clickIn(QWidget* w, const QString& text)
@@ -239,9 +238,9 @@ private:
             d.informative = box->informativeText();
             d.icon = box->icon();
             for (QAbstractButton* b : box->buttons())
-                d.buttons << buttonName(box, b);
-            d.defaultButton = buttonName(box, box->defaultButton());
-            d.escapeButton = buttonName(box, box->escapeButton());
+                d.buttons << buttonName(b);
+            d.defaultButton = buttonName(box->defaultButton());
+            d.escapeButton = buttonName(box->escapeButton());
         } else if (auto* input = qobject_cast<QInputDialog*>(w)) {
             d.kind = QStringLiteral("input");
             d.label = input->labelText();
