@@ -54,7 +54,7 @@ QPushButton* button(const QString& text, Inst::ButtonRole role)
 InstSection* lampsSection(QWidget* parent)
 {
     auto* section = new InstSection("Lamps and indicators", parent);
-    section->addHeaderWidget(new InstChip("6.3", InstChip::Info));
+    section->addHeaderWidget(new InstChip("LIVE", InstChip::Info));
     QVBoxLayout* body = section->bodyLayout();
 
     body->addWidget(row(section, {
