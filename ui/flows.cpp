@@ -30,6 +30,16 @@ QString title()
 
 } // namespace
 
+QString PellumWindow::standardSettingsName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("the standard Windows settings");
+#else
+    // Naming Windows on a Linux desktop would only confuse.
+    return QStringLiteral("the standard settings");
+#endif
+}
+
 QString PellumWindow::standardTimeServer()
 {
 #ifdef Q_OS_WIN
@@ -227,7 +237,7 @@ void PellumWindow::removeSetup()
     const QString old = currentServer;
     const QString restoreTo = hadPreviousSettings
         ? QStringLiteral("what they were before setup")
-        : QStringLiteral("the standard Windows settings (%1)").arg(standardTimeServer());
+        : QStringLiteral("%1 (%2)").arg(standardSettingsName(), standardTimeServer());
 
     QMessageBox box(this);
     box.setWindowTitle(QStringLiteral("Remove syncing"));

@@ -42,6 +42,8 @@ public:
 
     // Host name of the time server the platform's own time service uses by default.
     static QString standardTimeServer();
+    // What the time settings return to when nothing was kept from before.
+    static QString standardSettingsName();
 
     // Written by the controller: when set, closing only hides the window.
     bool closeToMenuBar = false;

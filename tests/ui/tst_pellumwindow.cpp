@@ -728,7 +728,7 @@ void PellumWindowTest::removalWording_data()
     QTest::addColumn<QString>("restoreTo");
     QTest::newRow("kept settings") << true << QStringLiteral("what they were before setup");
     QTest::newRow("standard settings")
-        << false << QStringLiteral("the standard Windows settings (%1)").arg(PellumWindow::standardTimeServer());
+        << false << QStringLiteral("the standard settings (0.debian.pool.ntp.org)");
 }
 
 void PellumWindowTest::removalWording()
