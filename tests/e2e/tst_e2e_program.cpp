@@ -43,6 +43,7 @@ private slots:
     void loginStartWithClockBehindRaisesAlertOnly();
     void secondLaunchBringsWindowsUpAndExitsZero();
     void loginStartWhileWatchingShowsNoWindowUntilAsked();
+    void loginStartWithWatchingOffOpensWindow();
     void clockSteppedBackOpensAlertAndLaterStateHidesIt();
     void terminationSaysGoodbyeOnceAndKeepsLastSync();
 
@@ -182,6 +183,18 @@ void TstE2eProgram::loginStartWhileWatchingShowsNoWindowUntilAsked()
     QVERIFY(!visible(kAlertTitle));
     first->terminate();
     QCOMPARE(first->waitForExit(20000), 0);
+}
+
+void TstE2eProgram::loginStartWithWatchingOffOpensWindow()
+{
+    // The login argument alone hides nothing.
+    auto program = launch({QStringLiteral("--login")});
+    QVERIFY(program);
+    QVERIFY2(waitFor([&] { return visible(kMainTitle); }, 30000), qPrintable(program->log()));
+    QVERIFY(!visible(kAlertTitle));
+    program->terminate();
+    QCOMPARE(program->waitForExit(20000), 0);
+    QVERIFY(server->reports().isEmpty());
 }
 
 void TstE2eProgram::clockSteppedBackOpensAlertAndLaterStateHidesIt()
