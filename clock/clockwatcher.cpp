@@ -325,11 +325,7 @@ void ClockWatcher::onBeaconReadyRead()
 {
     while (m_reportSocket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_reportSocket->receiveDatagram(kFrameMaxSize);
-        const auto frame = parseFrame(datagram.data(), {StatusReportAnswer});
-        if (!frame)
-            continue;
-        const QJsonObject answer = QJsonDocument::fromJson(frame->body).object();
-        if (m_clientId.isEmpty() || answer.value(QStringLiteral("id")).toString() != m_clientId)
+        if (!isStatusReportAnswerFor(datagram.data(), m_clientId))
             continue;
         m_reportAnsweredAtMs = monotonicMs();
         emit changed();

@@ -1,5 +1,7 @@
 #include "statusreport.h"
 
+#include "frame.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -29,4 +31,16 @@ QByteArray statusReportBody(const StatusReportFields& f)
         o.insert(QStringLiteral("server"), f.server.toString());
     o.insert(QStringLiteral("t"), double(f.reading.nowMs));
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+bool isStatusReportAnswerFor(const QByteArray& datagram, const QString& clientId)
+{
+    if (clientId.isEmpty())
+        return false;
+    const auto frame = parseFrame(datagram, {StatusReportAnswer});
+    if (!frame)
+        return false;
+    // A body that is not an object reads as an empty one: no "id".
+    const QJsonObject answer = QJsonDocument::fromJson(frame->body).object();
+    return answer.value(QStringLiteral("id")).toString() == clientId;
 }

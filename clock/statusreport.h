@@ -23,3 +23,7 @@ QString reportedHostName(const QString& hostName);
 
 // Compact JSON body of a type-4 report.
 QByteArray statusReportBody(const StatusReportFields& fields);
+
+// True when `datagram` (as received, at most one full frame) is a type-5
+// answer whose "id" equals `clientId` exactly; an empty id matches nothing.
+bool isStatusReportAnswerFor(const QByteArray& datagram, const QString& clientId);
