@@ -1,0 +1,260 @@
+// What the program costs while it runs: time from process start to the main
+// window's first paint, then resident memory and CPU time after a minute of
+// watching a test server (menu-bar watching on, so probes and reports run).
+//
+// The bench moves itself into a private network namespace with only loopback
+// up, starts the test server on 127.0.0.1 there, and runs a second copy of
+// itself (--client) as the measured program, so that its process start is a
+// real exec. Discovery broadcasts of the first show go nowhere. Needs root.
+//
+// PELLUM_BENCH_WATCH_S changes the watching time (default 60 s).
+
+#include "clientapp.h"
+#include "clockstate.h"
+#include "clockwatcher.h"
+#include "pellumwindow.h"
+#include "singleinstance.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+double monotonicBootMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// Start of this process in ms since boot (clock-tick resolution).
+double processStartBootMs()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // starttime is field 22 overall, the 20th after the name.
+    if (fields.size() < 20)
+        return -1;
+    return double(fields.at(19).toLongLong()) * 1e3 / double(::sysconf(_SC_CLK_TCK));
+}
+
+long statusKiB(const char* key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(std::strlen(key))).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+double cpuMs()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3
+        + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+bool loopbackUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    ifreq req{};
+    std::strncpy(req.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &req) == 0;
+    req.ifr_flags |= IFF_UP;
+    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &req) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Sees the first paint event that reaches the main window or one of its children.
+class FirstPaint : public QObject {
+public:
+    double atMs = -1;
+    qint64 sinceMainMs = -1;
+    const QElapsedTimer* sinceMain = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (atMs < 0 && event->type() == QEvent::Paint && watched->isWidgetType()
+            && qobject_cast<PellumWindow*>(static_cast<QWidget*>(watched)->window())) {
+            atMs = monotonicBootMs();
+            sinceMainMs = sinceMain->elapsed();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+int runClient(int argc, char** argv)
+{
+    QElapsedTimer sinceMain;
+    sinceMain.start();
+    const double startMs = processStartBootMs();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavrin Pellum"));
+    QApplication::setApplicationVersion(QStringLiteral("1.7.0"));
+    QApplication::setOrganizationName(QStringLiteral("Quorrel Two"));
+
+    FirstPaint firstPaint;
+    firstPaint.sinceMain = &sinceMain;
+    app.installEventFilter(&firstPaint);
+
+    QLocalServer* instance = nullptr;
+    if (!claimSingleInstance(&instance)) {
+        std::printf("unexpected: another instance answered\n");
+        return 1;
+    }
+    ClientApp controller(false);
+    controller.start(instance);
+
+    QElapsedTimer waited;
+    waited.start();
+    while (firstPaint.atMs < 0 && waited.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    if (firstPaint.atMs < 0) {
+        std::printf("the main window was not painted within 30 s\n");
+        return 1;
+    }
+    // Let the rest of that paint and its flush run before taking the figures.
+    QCoreApplication::processEvents();
+    const qint64 paintedSinceMain = sinceMain.elapsed();
+    std::printf("%-46s %8.1f ms (clock-tick resolution)\n", "process start to first paint of the window",
+                firstPaint.atMs - startMs);
+    std::printf("%-46s %8lld ms\n", "main() to first paint event", qint64(firstPaint.sinceMainMs));
+    std::printf("%-46s %8lld ms\n", "main() to the window painted, events done", paintedSinceMain);
+    const long rssAtPaint = statusKiB("VmRSS:");
+
+    ClockWatcher* watcher = controller.clockWatcher();
+    int changes = 0;
+    qint64 syncAfterMs = watcher->state() == ClockState::Sync ? 0 : -1;
+    QElapsedTimer watching;
+    QObject::connect(watcher, &ClockWatcher::changed, &app, [&] {
+        ++changes;
+        if (syncAfterMs < 0 && watcher->state() == ClockState::Sync)
+            syncAfterMs = watching.elapsed();
+    });
+
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("PELLUM_BENCH_WATCH_S", &ok);
+    const int watchS = ok && seconds > 0 ? seconds : 60;
+    const double cpuBefore = cpuMs();
+    watching.start();
+    QTimer::singleShot(watchS * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+    const double cpuUsed = cpuMs() - cpuBefore;
+    const double wallMs = double(watching.elapsed());
+
+    std::printf("%-46s %8ld KiB\n", "resident set at first paint", rssAtPaint);
+    std::printf("%-46s %8ld KiB (peak %ld KiB)\n", qPrintable(QStringLiteral("resident set after %1 s of watching").arg(watchS)),
+                statusKiB("VmRSS:"), statusKiB("VmHWM:"));
+    std::printf("%-46s %8.1f ms (%.3f %% of one core)\n", qPrintable(QStringLiteral("CPU time over those %1 s").arg(watchS)),
+                cpuUsed, 100.0 * cpuUsed / wallMs);
+    const QString syncNote = syncAfterMs == 0 ? QStringLiteral("in sync at first paint")
+        : syncAfterMs > 0                      ? QStringLiteral("in sync after %1 ms").arg(syncAfterMs)
+                                               : QStringLiteral("never in sync");
+    std::printf("%-46s %s, %d updates, %s, reported: %s\n", "watcher", qPrintable(stateReportWord(watcher->state())),
+                changes, qPrintable(syncNote), watcher->isReported() ? "yes" : "no");
+    return watcher->state() == ClockState::Sync ? 0 : 1;
+}
+
+int runBench(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0 || !loopbackUp()) {
+        std::printf("skipped: needs root for a private network namespace\n");
+        return 0;
+    }
+    QTemporaryDir scratch;
+    const QDir dir(scratch.path());
+    for (const char* sub : {"home", "config/Quorrel Two", "data", "cache", "tmp", "runtime",
+                            "root/var/lib/tavrin-pellum", "root/run/systemd/timesync"})
+        dir.mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(dir.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto write = [&](const char* path, const QByteArray& text) {
+        QFile f(dir.filePath(QString::fromLatin1(path)));
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    };
+    if (!write("root/var/lib/tavrin-pellum/setup.ini", "[General]\nServer=127.0.0.1\nHasPrevious=0\n")
+        || !write("root/run/systemd/timesync/synchronized", "")
+        || !write("config/Quorrel Two/Tavrin Pellum.conf",
+                  "[server]\naddress=127.0.0.1\nname=Bench Server\nsteady=true\n\n[menuBar]\nwatch=true\n")) {
+        std::printf("could not write the scratch settings\n");
+        return 1;
+    }
+
+    QProcess server;
+    server.setProgram(QStringLiteral(PELLUM_BINARY_DIR "/tools/testserver/pellum-test-server"));
+    server.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--name"),
+                         QStringLiteral("Bench Server"), QStringLiteral("--flags"),
+                         QStringLiteral("synced,accepting,steady")});
+    server.start();
+    QElapsedTimer t;
+    t.start();
+    while (!server.readAllStandardOutput().contains("ready") && t.elapsed() < 10000)
+        server.waitForReadyRead(200);
+    if (server.state() != QProcess::Running) {
+        std::printf("the test server did not start: %s\n", server.readAllStandardError().constData());
+        return 1;
+    }
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString path = dir.path();
+    env.insert(QStringLiteral("HOME"), path + QStringLiteral("/home"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), path + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), path + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path + QStringLiteral("/runtime"));
+    env.insert(QStringLiteral("TMPDIR"), path + QStringLiteral("/tmp"));
+    env.insert(QStringLiteral("TAVRIN_PELLUM_ROOT"), path + QStringLiteral("/root"));
+    env.insert(QStringLiteral("USERNAME"), QStringLiteral("bench-%1").arg(::getpid()));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+
+    QProcess client;
+    client.setProcessEnvironment(env);
+    client.setProcessChannelMode(QProcess::ForwardedChannels);
+    client.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--client")});
+    const bool finished = client.waitForStarted(10000) && client.waitForFinished(300000);
+    if (!finished)
+        client.kill();
+    server.terminate();
+    if (!server.waitForFinished(5000))
+        server.kill();
+    return finished && client.exitStatus() == QProcess::NormalExit ? client.exitCode() : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && std::strcmp(argv[1], "--client") == 0)
+        return runClient(argc, argv);
+    return runBench(argc, argv);
+}
