@@ -24,4 +24,6 @@ fi
 printf 'TAVR\001\002\000\002{}' >"$work/corpus/seed-empty"
 body='{"nonce":"9f3a11c2","id":"a","name":"n","stratum":1,"clients":2,"synced":true}'
 printf 'TAVR\001\003\000%b%s' "\\$(printf '%03o' ${#body})" "$body" >"$work/corpus/seed-full"
-exec "$bin" -max_total_time="$seconds" -max_len=1100 -timeout=10 -rss_limit_mb=1024 "$work/corpus"
+# Findings stay in the work directory, not wherever ctest runs.
+exec "$bin" -max_total_time="$seconds" -max_len=1100 -timeout=10 -rss_limit_mb=1024 \
+    -artifact_prefix="$work/" "$work/corpus"
