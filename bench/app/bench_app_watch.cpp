@@ -15,6 +15,8 @@
 #include "pellumwindow.h"
 #include "singleinstance.h"
 
+#include "../../tests/netlan/privateloopback.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,11 +26,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -76,20 +74,6 @@ double cpuMs()
     ::getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3
         + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-bool loopbackUp()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq req{};
-    std::strncpy(req.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &req) == 0;
-    req.ifr_flags |= IFF_UP;
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &req) == 0;
-    ::close(fd);
-    return ok;
 }
 
 // Sees the first paint event that reaches the main window or one of its children.
@@ -187,7 +171,7 @@ int runClient(int argc, char** argv)
 int runBench(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (::geteuid() != 0 || ::unshare(CLONE_NEWNET) != 0 || !loopbackUp()) {
+    if (!NetLan::enterPrivateLoopback()) {
         std::printf("skipped: needs root for a private network namespace\n");
         return 0;
     }

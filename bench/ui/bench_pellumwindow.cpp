@@ -4,16 +4,14 @@
 #include "discoveredserver.h"
 #include "pellumwindow.h"
 
+#include "../../tests/netlan/privateloopback.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,19 +25,7 @@ namespace {
 // its own. Without root the window is rendered without being shown.
 bool enterPrivateNetwork()
 {
-    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq request;
-    std::memset(&request, 0, sizeof request);
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP;
-    ok = ok && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
-    return ok;
+    return NetLan::enterPrivateLoopback();
 }
 
 class FirstPaint : public QObject {

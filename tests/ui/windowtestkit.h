@@ -4,6 +4,8 @@
 // scratch machine root and settings store, a stand-in setup script, and a
 // driver that answers modal dialogs so no test ever waits on one.
 
+#include "../netlan/privateloopback.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -17,10 +19,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,23 +31,7 @@ namespace WindowTestKit {
 // up. Anything the window sends then stays inside it. False without root.
 inline bool enterPrivateNetwork()
 {
-    if (geteuid() != 0)
-        return false;
-    if (unshare(CLONE_NEWNET) != 0) {
-        std::perror("unshare(CLONE_NEWNET)");
-        return false;
-    }
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq request;
-    std::memset(&request, 0, sizeof request);
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP | IFF_RUNNING;
-    ok = ok && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
-    return ok;
+    return NetLan::enterPrivateLoopback();
 }
 
 // Points the machine-wide files and the per-user settings at a scratch
