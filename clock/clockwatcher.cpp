@@ -34,7 +34,8 @@ ClockWatcher::ClockWatcher(QObject* parent)
     registerClockStateMetaType();
     {
         QSettings settings(kOrganisation, kApplication);
-        m_lastSyncUtcMs = settings.value(kLastSyncKey, qint64(0)).toLongLong();
+        // Text or a time before 1970 is no sync we can trust: never synced.
+        m_lastSyncUtcMs = qMax<qint64>(0, settings.value(kLastSyncKey, qint64(0)).toLongLong());
         m_clientId = settings.value(kClientIdKey).toString();
         if (m_clientId.isEmpty()) {
             m_clientId = QUuid::createUuid().toString(QUuid::WithoutBraces);

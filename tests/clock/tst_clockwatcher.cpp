@@ -255,6 +255,24 @@ private slots:
         QCOMPARE(w->state(), ClockState::Wrong);
     }
 
+    void unreadableLastSyncIsNever_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::newRow("text") << QVariant(QStringLiteral("yesterday"));
+        QTest::newRow("number then text") << QVariant(QStringLiteral("1700000000000x"));
+        QTest::newRow("negative") << QVariant(qint64(-5000));
+        QTest::newRow("list") << QVariant(QStringList{QStringLiteral("1"), QStringLiteral("2")});
+    }
+
+    void unreadableLastSyncIsNever()
+    {
+        QFETCH(QVariant, stored);
+        QSettings("Quorrel Two", "Tavrin Pellum").setValue("clock/lastSyncUtcMs", stored);
+        auto w = makeWatcher();
+        QCOMPARE(w->lastSyncUtcMs(), qint64(0));
+        QCOMPARE(w->state(), ClockState::None);
+    }
+
     void sameHostOnlyRenames()
     {
         auto w = syncedWatcher();
