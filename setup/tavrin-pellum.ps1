@@ -63,7 +63,8 @@ function Fail-Usage([string]$Text) {
 # --- argument checks ---------------------------------------------------------
 
 function Test-IPv4([string]$Text) {
-    if ($Text -notmatch '^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$') { return $false }
+    # [0-9], not \d (any script's digits), and \z, not $ (which allows a final newline).
+    if ($Text -notmatch '^[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}\z') { return $false }
     foreach ($octet in $Text.Split('.')) {
         # No leading zeros: 010 reads as 8 in some places and 10 in others.
         if ($octet.Length -gt 1 -and $octet.StartsWith('0')) { return $false }
@@ -73,7 +74,7 @@ function Test-IPv4([string]$Text) {
 }
 
 function ConvertFrom-UtcText([string]$Text) {
-    if ($Text -notmatch '^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z$') { return $null }
+    if ($Text -notmatch '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\z') { return $null }
     $parsed = [DateTime]::MinValue
     $styles = [Globalization.DateTimeStyles]::AssumeUniversal -bor [Globalization.DateTimeStyles]::AdjustToUniversal
     if (-not [DateTime]::TryParseExact($Text, "yyyy-MM-dd'T'HH:mm:ss'Z'",
@@ -127,28 +128,36 @@ function Test-Key([string]$SubKey) {
 
 function Get-TimeSettings() {
     return @{
-        NtpServer = [string](Read-Value $ParametersSubKey 'NtpServer')
-        Type = [string](Read-Value $ParametersSubKey 'Type')
+        # A value that is absent stays $null, so it is never written back empty.
+        NtpServer = Read-Value $ParametersSubKey 'NtpServer'
+        Type = Read-Value $ParametersSubKey 'Type'
         SpecialPollInterval = Read-Value $NtpClientSubKey 'SpecialPollInterval'
         Start = Read-Value $ServiceSubKey 'Start'
     }
 }
 
 function Set-TimeSettings($Settings) {
-    Write-Value $ParametersSubKey 'NtpServer' $Settings.NtpServer ([Microsoft.Win32.RegistryValueKind]::String)
-    Write-Value $ParametersSubKey 'Type' $Settings.Type ([Microsoft.Win32.RegistryValueKind]::String)
+    if ($null -ne $Settings.NtpServer) {
+        Write-Value $ParametersSubKey 'NtpServer' ([string]$Settings.NtpServer) ([Microsoft.Win32.RegistryValueKind]::String)
+    }
+    if ($null -ne $Settings.Type) {
+        Write-Value $ParametersSubKey 'Type' ([string]$Settings.Type) ([Microsoft.Win32.RegistryValueKind]::String)
+    }
     if ($null -ne $Settings.SpecialPollInterval) {
         Write-Value $NtpClientSubKey 'SpecialPollInterval' ([int]$Settings.SpecialPollInterval) ([Microsoft.Win32.RegistryValueKind]::DWord)
     }
     if ($null -ne $Settings.Start) {
         Write-Value $ServiceSubKey 'Start' ([int]$Settings.Start) ([Microsoft.Win32.RegistryValueKind]::DWord)
+        # The service manager reads Start only at boot; tell it now as well.
+        $startup = @{ 2 = 'Automatic'; 3 = 'Manual'; 4 = 'Disabled' }[[int]$Settings.Start]
+        if ($null -ne $startup) { Set-Service -Name W32Time -StartupType $startup }
     }
 }
 
 function Get-KeptSettings() {
     return @{
-        NtpServer = [string](Read-Value $PreviousSubKey 'NtpServer')
-        Type = [string](Read-Value $PreviousSubKey 'Type')
+        NtpServer = Read-Value $PreviousSubKey 'NtpServer'
+        Type = Read-Value $PreviousSubKey 'Type'
         SpecialPollInterval = Read-Value $PreviousSubKey 'SpecialPollInterval'
         Start = Read-Value $PreviousSubKey 'Start'
     }
@@ -157,8 +166,8 @@ function Get-KeptSettings() {
 function Save-KeptSettings($Settings) {
     $text = [Microsoft.Win32.RegistryValueKind]::String
     $dword = [Microsoft.Win32.RegistryValueKind]::DWord
-    Write-Value $PreviousSubKey 'NtpServer' $Settings.NtpServer $text
-    Write-Value $PreviousSubKey 'Type' $Settings.Type $text
+    if ($null -ne $Settings.NtpServer) { Write-Value $PreviousSubKey 'NtpServer' ([string]$Settings.NtpServer) $text }
+    if ($null -ne $Settings.Type) { Write-Value $PreviousSubKey 'Type' ([string]$Settings.Type) $text }
     if ($null -ne $Settings.SpecialPollInterval) {
         Write-Value $PreviousSubKey 'SpecialPollInterval' ([int]$Settings.SpecialPollInterval) $dword
     }
@@ -262,7 +271,6 @@ function Install-Setup([string]$Address) {
         }
         Write-Value $RecordSubKey 'Server' $Address ([Microsoft.Win32.RegistryValueKind]::String)
         Write-Value $RecordSubKey 'HasPrevious' $hasPrevious ([Microsoft.Win32.RegistryValueKind]::DWord)
-        Set-Service -Name W32Time -StartupType Automatic
         Update-TimeService
     } catch {
         Restore-Snapshot $snapshot
