@@ -54,19 +54,36 @@ bool exists()
 }
 
 namespace {
-// Exec keys take their arguments quoted per the desktop entry rules:
-// inside double quotes, backslash-escape ", `, $ and \.
+// Exec values are unescaped twice: first as a desktop-entry string (\\, \s,
+// \n, \t, \r), then by the Exec quoting rules, where ", `, $ and \ inside
+// double quotes take a backslash. So the quoting escapes go in first and the
+// whole text is then string-escaped.
 QString desktopQuoted(const QString& path)
 {
-    QString escaped;
+    QString quoted;
     for (QChar c : path) {
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            escaped += u'\\';
-        escaped += c;
+            quoted += u'\\';
+        quoted += c;
     }
     // A literal % must be doubled in Exec.
-    escaped.replace(u'%', QStringLiteral("%%"));
-    return u'"' + escaped + u'"';
+    quoted.replace(u'%', QStringLiteral("%%"));
+    quoted = u'"' + quoted + u'"';
+
+    QString escaped;
+    for (QChar c : quoted) {
+        if (c == u'\\')
+            escaped += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            escaped += QStringLiteral("\\n");
+        else if (c == u'\t')
+            escaped += QStringLiteral("\\t");
+        else if (c == u'\r')
+            escaped += QStringLiteral("\\r");
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 } // namespace
 

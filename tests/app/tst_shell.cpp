@@ -57,8 +57,8 @@ void ShellTest::instanceNameFollowsUser()
     username.isNull() ? qunsetenv("USERNAME") : qputenv("USERNAME", username);
     user.isNull() ? qunsetenv("USER") : qputenv("USER", user);
     const QString name = instanceServerName();
-    qputenv("USERNAME", oldName);
-    qputenv("USER", oldUser);
+    oldName.isNull() ? qunsetenv("USERNAME") : qputenv("USERNAME", oldName);
+    oldUser.isNull() ? qunsetenv("USER") : qputenv("USER", oldUser);
     QCOMPARE(name, expected);
 }
 
@@ -188,7 +188,13 @@ void ShellTest::loginCommandQuotesPath()
     LoginEntry::write(QStringLiteral("/x/\"$HOME`%/p"));
     QFile f(LoginEntry::autostartFilePath());
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QVERIFY2(f.readAll().contains("Exec=\"/x/\\\"\\$HOME\\`%%/p\" --login"), "escaped Exec");
+    // Quoting level \" \$ \` then string level doubles each backslash.
+    QVERIFY2(f.readAll().contains("Exec=\"/x/\\\\\"\\\\$HOME\\\\`%%/p\" --login"), "escaped Exec");
+    f.close();
+    LoginEntry::write(QStringLiteral("/x\\y/p\nq"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray entry = f.readAll();
+    QVERIFY2(entry.contains("Exec=\"/x\\\\\\\\y/p\\nq\" --login\n"), entry.constData());
     LoginEntry::remove();
 }
 
