@@ -59,6 +59,21 @@ QString powerShellParameters(const QString& scriptPath, const QStringList& args)
     return text;
 }
 
+QStringList pkexecArguments(const QString& scriptPath, const QStringList& args)
+{
+    // Without these a run meant for a scratch folder would change the real
+    // system.
+    QStringList command;
+    for (const char* name : {"TAVRIN_PELLUM_ROOT", "TAVRIN_PELLUM_SYNC_WAIT"}) {
+        if (qEnvironmentVariableIsSet(name))
+            command << QString::fromLatin1(name) + u'=' + qEnvironmentVariable(name);
+    }
+    if (!command.isEmpty())
+        command.prepend(QStringLiteral("/usr/bin/env"));
+    command << QStringLiteral("/bin/bash") << scriptPath;
+    return command + args;
+}
+
 AdminStepResult resultForExitCode(int exitCode, QString* message)
 {
     switch (exitCode) {
@@ -98,9 +113,9 @@ bool runScriptElevated(const QString& script, const QStringList& args, int* exit
         process.setProgram(QStringLiteral("bash"));
         process.setArguments(QStringList{script} + args);
     } else {
-        // pkexec resets the environment and asks for permission each time.
+        // pkexec asks for permission each time.
         process.setProgram(QStringLiteral("pkexec"));
-        process.setArguments(QStringList{QStringLiteral("/bin/bash"), script} + args);
+        process.setArguments(AdminStep::pkexecArguments(script, args));
     }
     process.start();
     if (!process.waitForStarted(-1))

@@ -33,6 +33,11 @@ QString setTimeArgument(const QDateTime& utc); // 2026-03-01T08:15:00Z
 // path, then each argument after one space, unquoted.
 QString powerShellParameters(const QString& scriptPath, const QStringList& args);
 
+// What pkexec runs off Windows: bash with the script and its arguments,
+// behind env when the script's scratch-root or wait settings are set, since
+// pkexec clears the environment.
+QStringList pkexecArguments(const QString& scriptPath, const QStringList& args);
+
 // The result of a script that ran and ended with `exitCode`, with its message.
 AdminStepResult resultForExitCode(int exitCode, QString* message);
 

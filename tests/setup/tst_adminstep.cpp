@@ -41,6 +41,7 @@ private slots:
     void setSystemClockResults_data();
     void setSystemClockResults();
     void powerShellParameterText();
+    void pkexecKeepsScratchRoot();
     void resultForExitCode();
 
 private:
@@ -282,6 +283,30 @@ void TestAdminStep::powerShellParameterText()
     QCOMPARE(AdminStep::powerShellParameters(path, {QStringLiteral("set-time"), QStringLiteral("-Time"),
                                                     QStringLiteral("2026-03-01T08:15:00Z")}),
              quoted + QStringLiteral(" set-time -Time 2026-03-01T08:15:00Z"));
+}
+
+void TestAdminStep::pkexecKeepsScratchRoot()
+{
+    const QByteArray root = qgetenv("TAVRIN_PELLUM_ROOT"), wait = qgetenv("TAVRIN_PELLUM_SYNC_WAIT");
+    const QString script = QStringLiteral("/opt/p/tavrin-pellum.sh");
+    const QStringList args{QStringLiteral("install"), QStringLiteral("-Server"), QStringLiteral("10.0.0.5")};
+
+    qunsetenv("TAVRIN_PELLUM_ROOT");
+    qunsetenv("TAVRIN_PELLUM_SYNC_WAIT");
+    const QStringList plain = AdminStep::pkexecArguments(script, args);
+    qputenv("TAVRIN_PELLUM_ROOT", "/tmp/scratch root");
+    const QStringList rooted = AdminStep::pkexecArguments(script, args);
+    qputenv("TAVRIN_PELLUM_SYNC_WAIT", "0");
+    const QStringList both = AdminStep::pkexecArguments(script, args);
+
+    root.isNull() ? qunsetenv("TAVRIN_PELLUM_ROOT") : qputenv("TAVRIN_PELLUM_ROOT", root);
+    wait.isNull() ? qunsetenv("TAVRIN_PELLUM_SYNC_WAIT") : qputenv("TAVRIN_PELLUM_SYNC_WAIT", wait);
+
+    QCOMPARE(plain, QStringList({QStringLiteral("/bin/bash"), script}) + args);
+    QCOMPARE(rooted, QStringList({QStringLiteral("/usr/bin/env"), QStringLiteral("TAVRIN_PELLUM_ROOT=/tmp/scratch root"),
+                                  QStringLiteral("/bin/bash"), script}) + args);
+    QCOMPARE(both.mid(1, 2), QStringList({QStringLiteral("TAVRIN_PELLUM_ROOT=/tmp/scratch root"),
+                                          QStringLiteral("TAVRIN_PELLUM_SYNC_WAIT=0")}));
 }
 
 void TestAdminStep::resultForExitCode()
