@@ -45,8 +45,12 @@ SyncSetup readSyncSetup()
     // length in the same instant would read stale. A private copy under a
     // fresh name is always parsed anew.
     QTemporaryFile copy;
-    if (!copy.open() || copy.write(text) != text.size() || !copy.flush())
-        return {};
+    if (!copy.open() || copy.write(text) != text.size() || !copy.flush()) {
+        // No room for the copy: the record itself, possibly cached, beats
+        // reading a set-up computer as not set up.
+        const QSettings record(file.fileName(), QSettings::IniFormat);
+        return readSyncSetupFrom(record);
+    }
     const QSettings record(copy.fileName(), QSettings::IniFormat);
     return readSyncSetupFrom(record);
 #endif

@@ -45,6 +45,7 @@ private slots:
     void garbledFileGivesNoServer();
     void eachCallReadsAfresh();
     void oversizedRecordIsIgnored();
+    void unwritableTempStillReads();
     void rootPrefixTakesTrailingSlashes();
 
 private:
@@ -231,6 +232,17 @@ void TestSyncSetup::oversizedRecordIsIgnored()
     QVERIFY(!setup.hasPrevious);
     writeRecord(text);
     QCOMPARE(readSyncSetup().server, QStringLiteral("10.0.0.5"));
+}
+
+void TestSyncSetup::unwritableTempStillReads()
+{
+    writeRecord("[General]\nServer=10.0.0.7\nHasPrevious=1\n");
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", m_root.filePath(QStringLiteral("no-such-dir")).toLocal8Bit());
+    const SyncSetup setup = readSyncSetup();
+    saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
+    QCOMPARE(setup.server, QStringLiteral("10.0.0.7"));
+    QVERIFY(setup.hasPrevious);
 }
 
 void TestSyncSetup::rootPrefixTakesTrailingSlashes()
