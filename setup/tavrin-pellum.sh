@@ -221,8 +221,13 @@ copy_atomically() {
     write_atomically "$2" <"$1"
 }
 
+# Network time as it was before install switched it on, for a rollback.
+NTP_BEFORE=
 rollback_and_fail() {
     restore_state
+    if [[ $NTP_BEFORE == no ]]; then
+        set_ntp false || printf '%s: could not switch network time off again\n' "$me" >&2
+    fi
     fail "$EXIT_CHANGE_FAILED" "$* (the earlier settings are back in place)"
 }
 
@@ -266,6 +271,7 @@ Server=$server
 HasPrevious=$has_previous
 EOF
 
+    NTP_BEFORE=$(ntp_enabled)
     set_ntp true || rollback_and_fail "could not enable network time"
     restart_service || rollback_and_fail "could not restart $SERVICE"
     drop_backup
