@@ -8,7 +8,8 @@ namespace AddressCheck {
 namespace {
 
 // The address parser also takes shortened forms such as "1.2.3" (read as
-// 1.2.0.3), which would set up a different computer than the one meant.
+// 1.2.0.3) and octal parts, which would set up a different computer than the
+// one meant.
 bool isDottedQuad(const QString& text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
@@ -16,6 +17,9 @@ bool isDottedQuad(const QString& text)
         return false;
     for (const QString& part : parts) {
         if (part.isEmpty() || part.size() > 3)
+            return false;
+        // The parser reads a leading zero as octal: 010 would become 8.
+        if (part.size() > 1 && part.startsWith(QLatin1Char('0')))
             return false;
         for (const QChar c : part) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))

@@ -28,6 +28,15 @@ QString title()
     return QStringLiteral("Tavrin Pellum");
 }
 
+// Informative texts carry server names from the network; the box offers no
+// format for them, so its label is made plain directly.
+void keepPlain(QMessageBox& box)
+{
+    box.setTextFormat(Qt::PlainText);
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
+}
+
 } // namespace
 
 QString PellumWindow::standardSettingsName()
@@ -69,6 +78,7 @@ void PellumWindow::setupSelected()
         QMessageBox box(this);
         box.setWindowTitle(title());
         box.setIcon(QMessageBox::Warning);
+        box.setTextFormat(Qt::PlainText);
         box.setText(QStringLiteral("\"%1\" did not answer a time request at %2 just now.")
                         .arg(server.name, server.address));
         box.setInformativeText(QStringLiteral(
@@ -88,13 +98,13 @@ void PellumWindow::setupSelected()
             return;
     }
 
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-        this, QStringLiteral("Set up syncing"),
-        QStringLiteral("Set this computer to sync its clock with \"%1\" (%2)?\n\n"
-                       "You'll be asked for an administrator password.")
-            .arg(server.name, server.address),
-        QMessageBox::Ok | QMessageBox::Cancel);
-    if (answer != QMessageBox::Ok)
+    QMessageBox confirm(QMessageBox::Question, QStringLiteral("Set up syncing"),
+                        QStringLiteral("Set this computer to sync its clock with \"%1\" (%2)?\n\n"
+                                       "You'll be asked for an administrator password.")
+                            .arg(server.name, server.address),
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+    confirm.setTextFormat(Qt::PlainText);
+    if (confirm.exec() != QMessageBox::Ok)
         return;
 
     runInstall(server.address, QStringLiteral("\"%1\"").arg(server.name));
@@ -207,6 +217,7 @@ void PellumWindow::showSetupDone(const QString& label)
 
     if (watchToggle->isChecked()) {
         box.setInformativeText(base);
+        keepPlain(box);
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
         return;
@@ -215,6 +226,7 @@ void PellumWindow::showSetupDone(const QString& label)
     box.setInformativeText(base + QStringLiteral(
         " Pellum does not need to stay open.\n\nKeeping Pellum in the menu bar is optional: it "
         "shows a lamp for this computer's clock and tells the server how the clock stands."));
+    keepPlain(box);
     QPushButton* done = box.addButton(QStringLiteral("Done"), QMessageBox::AcceptRole);
     QPushButton* keep = box.addButton(QStringLiteral("Keep in the Menu Bar"), QMessageBox::ActionRole);
     QPushButton* quit = box.addButton(QStringLiteral("Quit Pellum"), QMessageBox::ActionRole);
@@ -242,6 +254,7 @@ void PellumWindow::removeSetup()
     QMessageBox box(this);
     box.setWindowTitle(QStringLiteral("Remove syncing"));
     box.setIcon(QMessageBox::Question);
+    box.setTextFormat(Qt::PlainText);
     box.setText(QStringLiteral("Stop syncing this computer with %1?").arg(old));
     box.setStandardButtons(QMessageBox::Cancel);
     box.setInformativeText(QStringLiteral(
@@ -274,10 +287,12 @@ void PellumWindow::removeSetup()
 
     if (result != AdminStepResult::Failed) {
         scanMessage->setText(QStringLiteral("Removed \u2014 no longer syncing with %1.").arg(old));
-        QMessageBox::information(this, title(),
-                                 QStringLiteral("This computer no longer syncs with %1. Its time "
-                                                "settings are back to %2.").arg(old, restoreTo),
-                                 QMessageBox::Ok);
+        QMessageBox removed(QMessageBox::Information, title(),
+                            QStringLiteral("This computer no longer syncs with %1. Its time "
+                                           "settings are back to %2.").arg(old, restoreTo),
+                            QMessageBox::Ok, this);
+        removed.setTextFormat(Qt::PlainText);
+        removed.exec();
     } else {
         scanMessage->setText(QStringLiteral("Removal did not complete."));
         QMessageBox::warning(this, title(),

@@ -20,6 +20,8 @@ const char kAppearanceKey[] = "app.appearance";
 QLabel* makeLabel(const QString& text, const QFont& font, const char* tone, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
+    // Server names come off the network: never let one be read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     if (tone)
         Inst::setTone(label, tone);

@@ -227,6 +227,12 @@ void PellumWindowTest::syncStateAndSelfFollow()
                             "30 minutes, whether or not Pellum is open."));
     QCOMPARE(child<QLabel>("setupNote")->property("tone").toByteArray(), QByteArray(""));
 
+    // A name off the network is shown as typed, never read as markup.
+    QSettings().setValue(QStringLiteral("server/name"), QStringLiteral("<b>Lab</b> clock"));
+    window->reloadSetup();
+    QVERIFY(text("setupNote").contains(QStringLiteral("<b>Lab</b> clock")));
+    QCOMPARE(child<QLabel>("setupNote")->textFormat(), Qt::PlainText);
+
     // Marked steady: the two no longer chase each other.
     QSettings().setValue(QStringLiteral("server/steady"), true);
     window->reloadSetup();
@@ -521,6 +527,7 @@ void PellumWindowTest::typedAddressRefusals_data()
     QTest::newRow("spaces") << QStringLiteral("   ") << QString();
     QTest::newRow("host name") << QStringLiteral("clock.lan") << notIpv4;
     QTest::newRow("out of range") << QStringLiteral("256.1.1.1") << notIpv4;
+    QTest::newRow("leading zero") << QStringLiteral("010.0.0.5") << notIpv4;
     QTest::newRow("three parts") << QStringLiteral("1.2.3") << notIpv4;
     QTest::newRow("ipv6") << QStringLiteral("fe80::1") << notIpv4;
     QTest::newRow("inner space") << QStringLiteral("10.0 .0.5") << notIpv4;

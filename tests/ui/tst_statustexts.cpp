@@ -235,6 +235,8 @@ void StatusTextsTest::typedAddresses_data()
     QTest::newRow("host name") << "timeserver.lan" << int(AddressCheck::NotIpv4) << "";
     QTest::newRow("inner space") << "10.0. 0.5" << int(AddressCheck::NotIpv4) << "";
     QTest::newRow("out of range") << "256.1.1.1" << int(AddressCheck::NotIpv4) << "";
+    QTest::newRow("leading zero") << "010.0.0.5" << int(AddressCheck::NotIpv4) << "";
+    QTest::newRow("octal part") << "192.168.001.010" << int(AddressCheck::NotIpv4) << "";
     QTest::newRow("three parts") << "1.2.3" << int(AddressCheck::NotIpv4) << "";
     QTest::newRow("one number") << "167772165" << int(AddressCheck::NotIpv4) << "";
     QTest::newRow("ipv6") << "fe80::1" << int(AddressCheck::NotIpv4) << "";
