@@ -29,6 +29,7 @@ private slots:
     void cleanup();
 
     void nothingHeardFinishesEmpty();
+    void negativeWindowStillFinishes();
     void startDuringRunIsIgnored();
     void consecutiveRunsFinishOnceEach();
     void severalServersSortedAndAnswered();
@@ -115,6 +116,18 @@ void TestDiscoveryLoopback::nothingHeardFinishesEmpty()
     QVERIFY(!client.isRunning());
     QCOMPARE(spy.size(), 1);
     QVERIFY(spy.at(0).at(0).value<QList<DiscoveredServer>>().isEmpty());
+    QTest::qWait(300);
+    QCOMPARE(spy.size(), 1);
+}
+
+void TestDiscoveryLoopback::negativeWindowStillFinishes()
+{
+    DiscoveryClient client;
+    client.setTargetsForTesting(targetsFor({"127.0.0.1"}));
+    QSignalSpy spy(&client, &DiscoveryClient::finished);
+    client.start(-5);
+    QVERIFY(spy.wait(10000));
+    QVERIFY(!client.isRunning());
     QTest::qWait(300);
     QCOMPARE(spy.size(), 1);
 }
