@@ -1,6 +1,8 @@
 #include "loginentry.h"
 #include "singleinstance.h"
 
+#include "scopedenv.h"
+
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -53,13 +55,9 @@ void ShellTest::instanceNameFollowsUser()
     QFETCH(QByteArray, username);
     QFETCH(QByteArray, user);
     QFETCH(QString, expected);
-    const QByteArray oldName = qgetenv("USERNAME"), oldUser = qgetenv("USER");
-    username.isNull() ? qunsetenv("USERNAME") : qputenv("USERNAME", username);
-    user.isNull() ? qunsetenv("USER") : qputenv("USER", user);
-    const QString name = instanceServerName();
-    oldName.isNull() ? qunsetenv("USERNAME") : qputenv("USERNAME", oldName);
-    oldUser.isNull() ? qunsetenv("USER") : qputenv("USER", oldUser);
-    QCOMPARE(name, expected);
+    const ScopedEnv usernameEnv("USERNAME", username);
+    const ScopedEnv userEnv("USER", user);
+    QCOMPARE(instanceServerName(), expected);
 }
 
 void ShellTest::loginArgument_data()

@@ -1,5 +1,7 @@
 #include "adminstep.h"
 
+#include "scopedenv.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -164,11 +166,12 @@ void TestAdminStep::launchFailure()
     // With nothing on the search path neither the shell nor the elevation
     // helper can be started.
     writeStandIn("exit 0");
-    const QByteArray savedPath = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(m_scratch.filePath(QStringLiteral("empty"))));
     QString message;
-    const AdminStepResult result = runAdminStep({QStringLiteral("sync")}, &message);
-    qputenv("PATH", savedPath);
+    AdminStepResult result = AdminStepResult::Done;
+    {
+        const ScopedEnv path("PATH", QFile::encodeName(m_scratch.filePath(QStringLiteral("empty"))));
+        result = runAdminStep({QStringLiteral("sync")}, &message);
+    }
     QCOMPARE(result, AdminStepResult::Failed);
     QCOMPARE(message,
              QStringLiteral("Could not start the administrator step (was the permission prompt cancelled?)."));
@@ -287,20 +290,16 @@ void TestAdminStep::powerShellParameterText()
 
 void TestAdminStep::pkexecKeepsScratchRoot()
 {
-    const QByteArray root = qgetenv("TAVRIN_PELLUM_ROOT"), wait = qgetenv("TAVRIN_PELLUM_SYNC_WAIT");
     const QString script = QStringLiteral("/opt/p/tavrin-pellum.sh");
     const QStringList args{QStringLiteral("install"), QStringLiteral("-Server"), QStringLiteral("10.0.0.5")};
 
-    qunsetenv("TAVRIN_PELLUM_ROOT");
-    qunsetenv("TAVRIN_PELLUM_SYNC_WAIT");
+    ScopedEnv root("TAVRIN_PELLUM_ROOT", QByteArray());
+    ScopedEnv wait("TAVRIN_PELLUM_SYNC_WAIT", QByteArray());
     const QStringList plain = AdminStep::pkexecArguments(script, args);
-    qputenv("TAVRIN_PELLUM_ROOT", "/tmp/scratch root");
+    root.set("/tmp/scratch root");
     const QStringList rooted = AdminStep::pkexecArguments(script, args);
-    qputenv("TAVRIN_PELLUM_SYNC_WAIT", "0");
+    wait.set("0");
     const QStringList both = AdminStep::pkexecArguments(script, args);
-
-    root.isNull() ? qunsetenv("TAVRIN_PELLUM_ROOT") : qputenv("TAVRIN_PELLUM_ROOT", root);
-    wait.isNull() ? qunsetenv("TAVRIN_PELLUM_SYNC_WAIT") : qputenv("TAVRIN_PELLUM_SYNC_WAIT", wait);
 
     QCOMPARE(plain, QStringList({QStringLiteral("/bin/bash"), script}) + args);
     QCOMPARE(rooted, QStringList({QStringLiteral("/usr/bin/env"), QStringLiteral("TAVRIN_PELLUM_ROOT=/tmp/scratch root"),

@@ -1,6 +1,8 @@
 #include "syncsetup.h"
 #include "systempaths.h"
 
+#include "scopedenv.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -237,23 +239,20 @@ void TestSyncSetup::oversizedRecordIsIgnored()
 void TestSyncSetup::unwritableTempStillReads()
 {
     writeRecord("[General]\nServer=10.0.0.7\nHasPrevious=1\n");
-    const QByteArray saved = qgetenv("TMPDIR");
-    qputenv("TMPDIR", m_root.filePath(QStringLiteral("no-such-dir")).toLocal8Bit());
+    const ScopedEnv tmp("TMPDIR", m_root.filePath(QStringLiteral("no-such-dir")).toLocal8Bit());
     const SyncSetup setup = readSyncSetup();
-    saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
     QCOMPARE(setup.server, QStringLiteral("10.0.0.7"));
     QVERIFY(setup.hasPrevious);
 }
 
 void TestSyncSetup::rootPrefixTakesTrailingSlashes()
 {
-    const QByteArray saved = qgetenv("TAVRIN_PELLUM_ROOT");
-    qputenv("TAVRIN_PELLUM_ROOT", saved + "//");
+    ScopedEnv root("TAVRIN_PELLUM_ROOT");
+    root.set(qgetenv("TAVRIN_PELLUM_ROOT") + "//");
     QCOMPARE(SystemPaths::setupRecordPath(),
              m_root.path() + QStringLiteral("/var/lib/tavrin-pellum/setup.ini"));
-    qunsetenv("TAVRIN_PELLUM_ROOT");
+    root.set(QByteArray());
     QCOMPARE(SystemPaths::setupRecordPath(), QStringLiteral("/var/lib/tavrin-pellum/setup.ini"));
-    qputenv("TAVRIN_PELLUM_ROOT", saved);
 }
 
 QTEST_GUILESS_MAIN(TestSyncSetup)
