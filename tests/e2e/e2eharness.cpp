@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 #include <QSettings>
@@ -227,26 +226,17 @@ void TestServer::setControl(const QString& options) const
     }
 }
 
-QList<QJsonObject> TestServer::reportEntries() const
-{
-    QList<QJsonObject> out;
-    QFile file(reportLog);
-    if (!file.open(QIODevice::ReadOnly))
-        return out;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        const QJsonObject entry = QJsonDocument::fromJson(line).object();
-        if (entry.contains(QLatin1String("report")))
-            out << entry;
-    }
-    return out;
-}
-
 QList<QJsonObject> TestServer::reports() const
 {
     QList<QJsonObject> out;
-    for (const QJsonObject& entry : reportEntries())
-        out << entry.value(QLatin1String("report")).toObject();
+    QFile file(reportLog);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QJsonObject entry = QJsonDocument::fromJson(line).object();
+            if (entry.contains(QLatin1String("report")))
+                out << entry.value(QLatin1String("report")).toObject();
+        }
+    }
     return out;
 }
 
@@ -386,61 +376,10 @@ void Program::kill()
         ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
 }
 
-namespace {
-qint64 statusField(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
-} // namespace
-
-qint64 Program::rssKiB() const { return isRunning() ? statusField(pid(), "VmRSS") : 0; }
-qint64 Program::peakRssKiB() const { return isRunning() ? statusField(pid(), "VmHWM") : 0; }
-
 QString Program::log() const
 {
     QFile f(logFile);
     return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll().right(6000)) : QString();
-}
-
-QList<quint16> udpPortsOf(qint64 pid)
-{
-    QSet<QString> inodes;
-    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-        const QString target = fd.symLinkTarget().isEmpty() ? QFile::symLinkTarget(fd.filePath())
-                                                            : fd.symLinkTarget();
-        static const QRegularExpression socketRe(QStringLiteral("socket:\\[(\\d+)\\]"));
-        const auto m = socketRe.match(QFileInfo(target).fileName());
-        if (m.hasMatch())
-            inodes.insert(m.captured(1));
-    }
-    QList<quint16> ports;
-    QFile udp(QStringLiteral("/proc/%1/net/udp").arg(pid));
-    if (!udp.open(QIODevice::ReadOnly))
-        return ports;
-    const QList<QByteArray> lines = udp.readAll().split('\n');
-    for (int i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> cols = lines.at(i).simplified().split(' ');
-        if (cols.size() < 10)
-            continue;
-        if (!inodes.contains(QString::fromLatin1(cols.at(9))))
-            continue;
-        const QByteArray local = cols.at(1); // hex address:port
-        const int colon = local.indexOf(':');
-        bool ok = false;
-        const uint port = local.mid(colon + 1).toUInt(&ok, 16);
-        if (ok && port > 0 && !ports.contains(quint16(port)))
-            ports << quint16(port);
-    }
-    return ports;
 }
 
 } // namespace E2E

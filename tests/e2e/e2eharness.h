@@ -74,7 +74,6 @@ public:
     QString reportLogPath() const { return reportLog; }
     QString address() const { return listenAddress; }
     QList<QJsonObject> reports() const; // the "report" bodies, in arrival order
-    QList<QJsonObject> reportEntries() const; // whole log lines: from, to, rx_ms, report
     QString errors() const;
 
 private:
@@ -117,8 +116,6 @@ public:
     int waitForExit(int timeoutMs);
     void terminate();
     void kill();
-    qint64 rssKiB() const;          // resident set size now, 0 when unknown
-    qint64 peakRssKiB() const;      // high-water mark of the resident set
     QString log() const;
 
 private:
@@ -126,8 +123,5 @@ private:
     QString logFile;
     std::unique_ptr<QProcess> process;
 };
-
-// Local UDP ports (IPv4) of the sockets that process `pid` holds.
-QList<quint16> udpPortsOf(qint64 pid);
 
 } // namespace E2E

@@ -7,7 +7,6 @@
 #include "e2eharness.h"
 #include "e2emain.h"
 #include "loginentry.h"
-#include "singleinstance.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -16,14 +15,10 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLabel>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSettings>
 #include <QTest>
-#include <QTimeEdit>
 #include <QTimer>
 
 #include "alertwindow.h"
@@ -58,7 +53,6 @@ public:
         connect(&timer, &QTimer::timeout, this, [this] { poll(); });
         timer.start();
     }
-    QStringList seenNames;
     QStringList seenTexts;
     QList<QWidget*> seenParents;
     QString answer;
@@ -70,7 +64,6 @@ private:
         if (!box || box == last)
             return;
         last = box;
-        seenNames << box->objectName();
         seenTexts << box->text();
         seenParents << box->parentWidget();
         for (QAbstractButton* b : box->buttons()) {
@@ -107,21 +100,22 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-
-    void firstStartHasWindowAndNoTray();
-    void watchingOnAsksStartAtLoginOncePerSwitch();
-    void watchingOnWithEntryAsksNothing();
+    void firstStartSyncsWithWindowAndNoTray();
+    void watchingOnAsksStartAtLoginOnceAndWritesTheEntry();
     void watchingOffRemovesEntryAndSaysGoodbyeOnce();
     void wrongStateAlertLinkAndAcceptingServerTime();
     void settingTheClockRunsTheStepAndReportsFailure();
     void alertSyncNowAndSearchReachTheMainWindow();
-    void secondLaunchShowsHiddenWindow();
     void quitFromTrayWhileWatching();
 
 private:
-    void makeApp(bool atLogin);
     PellumWindow* window() const { return app->mainWindow(); }
     AlertWindow* alert() const { return app->alert(); }
+    QString standinCalls() const
+    {
+        QFile calls(sandbox().standinLogPath());
+        return calls.open(QIODevice::ReadOnly) ? QString::fromUtf8(calls.readAll()).trimmed() : QString();
+    }
 
     NetLan::Lan lan;
     std::unique_ptr<TestServer> server;
@@ -132,8 +126,6 @@ void TstE2eFlows::initTestCase()
 {
     QVERIFY(lan.isValid());
     QVERIFY(sandbox().isValid());
-    QVERIFY2(QFile::exists(QCoreApplication::applicationDirPath() + "/tavrin-pellum.sh"),
-             "stand-in setup script missing next to the test");
     sandbox().writeSetupRecord(lan.serverAddr.value(0));
     server = std::make_unique<TestServer>(lan.serverNs.value(0), lan.serverAddr.value(0), sandbox().path());
     QVERIFY2(server->start(), qPrintable(server->errors()));
@@ -155,160 +147,114 @@ void TstE2eFlows::cleanup()
     QTest::qWait(50);
 }
 
-void TstE2eFlows::makeApp(bool atLogin)
+void TstE2eFlows::firstStartSyncsWithWindowAndNoTray()
 {
-    app = std::make_unique<ClientApp>(atLogin);
-}
-
-void TstE2eFlows::firstStartHasWindowAndNoTray()
-{
-    makeApp(false);
+    // A first start came up hidden, with a tray, or never handed the set-up server to the watcher.
+    app = std::make_unique<ClientApp>(false);
     QVERIFY(window()->isVisible());
     QVERIFY(!app->clientTray());
     QVERIFY(!alert()->isVisible());
-    QVERIFY(QApplication::quitOnLastWindowClosed());
-    QVERIFY(!window()->closeToMenuBar);
     QCOMPARE(QSettings().value("menuBar/watch").toBool(), false);
-    // The window hands the set-up server to the watcher, which then syncs.
     QTRY_COMPARE_WITH_TIMEOUT(app->clockWatcher()->state(), ClockState::Sync, 20000);
 }
 
-void TstE2eFlows::watchingOnAsksStartAtLoginOncePerSwitch()
+void TstE2eFlows::watchingOnAsksStartAtLoginOnceAndWritesTheEntry()
 {
-    makeApp(false);
+    // The start-at-login question came twice, or the entry it wrote did not start this program.
+    app = std::make_unique<ClientApp>(false);
     QAbstractButton* watch = button(window(), "watchToggle");
     QAbstractButton* login = button(window(), "loginToggle");
-    QVERIFY(watch && login);
-    QVERIFY(!login->isEnabled());
-
+    QVERIFY(watch && login && !login->isEnabled());
     {
         ModalAnswerer answerer(QStringLiteral("Not Now"));
         watch->click();
-        QCOMPARE(answerer.seenNames, QStringList{QStringLiteral("startAtLoginQuestion")});
-        QCOMPARE(answerer.seenTexts.value(0), QStringLiteral("Start Pellum at login?"));
+        QCOMPARE(answerer.seenTexts, QStringList{QStringLiteral("Start Pellum at login?")});
         QCOMPARE(answerer.seenParents.value(0), static_cast<QWidget*>(window()));
     }
-    QVERIFY(app->isWatching());
-    QVERIFY(app->clientTray());
+    QVERIFY(app->isWatching() && app->clientTray());
     QVERIFY(!QFile::exists(sandbox().autostartPath()));
-    QVERIFY(!login->isChecked());
-    QVERIFY(login->isEnabled());
-
+    QVERIFY(!login->isChecked() && login->isEnabled());
     watch->click(); // off: no question
-    QVERIFY(!app->isWatching());
-    QVERIFY(!app->clientTray());
-
+    QVERIFY(!app->isWatching() && !app->clientTray());
     {
         ModalAnswerer answerer(QStringLiteral("Start at Login"));
         watch->click();
-        QCOMPARE(answerer.seenNames.size(), 1);
+        QCOMPARE(answerer.seenTexts.size(), 1);
     }
-    QVERIFY(QFile::exists(sandbox().autostartPath()));
     QVERIFY(login->isChecked());
     QFile entry(sandbox().autostartPath());
     QVERIFY(entry.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(entry.readAll());
     QVERIFY2(text.contains(QStringLiteral("Exec=\"%1\" --login").arg(QCoreApplication::applicationFilePath())),
              qPrintable(text));
-
-    // The start-at-login switch by itself: off removes, on writes again.
     login->click();
-    QVERIFY(!QFile::exists(sandbox().autostartPath()));
-    QVERIFY(!login->isChecked());
+    QVERIFY(!QFile::exists(sandbox().autostartPath()) && !login->isChecked());
     login->click();
-    QVERIFY(QFile::exists(sandbox().autostartPath()));
-    QVERIFY(login->isChecked());
-}
-
-void TstE2eFlows::watchingOnWithEntryAsksNothing()
-{
-    makeApp(false);
+    QVERIFY(QFile::exists(sandbox().autostartPath()) && login->isChecked());
+    // With the entry there, switching watching on again asks nothing.
+    watch->click();
     app->setRunAtLogin(true);
     ModalAnswerer answerer(QStringLiteral("Not Now"));
-    button(window(), "watchToggle")->click();
+    watch->click();
     QTest::qWait(200);
-    QVERIFY(answerer.seenNames.isEmpty());
+    QVERIFY(answerer.seenTexts.isEmpty());
     QVERIFY(app->isWatching());
 }
 
 void TstE2eFlows::watchingOffRemovesEntryAndSaysGoodbyeOnce()
 {
+    // Switching watching off left the login entry, kept reporting, or said goodbye more than once.
     QSettings().setValue("menuBar/watch", true);
     LoginEntry::write(QCoreApplication::applicationFilePath());
     const int byesBefore = byeCount(*server);
-    makeApp(false);
+    app = std::make_unique<ClientApp>(false);
     QAbstractButton* watch = button(window(), "watchToggle");
     QAbstractButton* login = button(window(), "loginToggle");
-    QVERIFY(watch->isChecked());
-    QVERIFY(login->isChecked());
-    QVERIFY(app->clientTray());
+    QVERIFY(watch->isChecked() && login->isChecked() && app->clientTray());
     const int reportsBefore = server->reports().size();
-    // Reporting is on from the start: one report at once.
     QTRY_VERIFY_WITH_TIMEOUT(server->reports().size() > reportsBefore, 15000);
-
     watch->click();
-    QVERIFY(!app->isWatching());
-    QVERIFY(!app->clientTray());
+    QVERIFY(!app->isWatching() && !app->clientTray());
     QVERIFY(!QFile::exists(sandbox().autostartPath()));
-    QVERIFY(!login->isChecked());
-    QVERIFY(!login->isEnabled());
+    QVERIFY(!login->isChecked() && !login->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(byeCount(*server), byesBefore + 1, 10000);
-    // Reporting has stopped: nothing else arrives, and not a second goodbye.
     const int afterBye = distinctReports(server->reports()).size();
     QTest::qWait(3000);
     QCOMPARE(distinctReports(server->reports()).size(), afterBye);
-    QCOMPARE(byeCount(*server), byesBefore + 1);
 }
 
 void TstE2eFlows::wrongStateAlertLinkAndAcceptingServerTime()
 {
+    // A put-away alert had no way back, or accepting the server's time left the state wrong.
     QSettings().setValue("clock/lastSyncUtcMs", QDateTime::currentMSecsSinceEpoch() + 90000);
-    makeApp(false);
+    app = std::make_unique<ClientApp>(false);
     QCOMPARE(app->clockWatcher()->state(), ClockState::Wrong);
-    QVERIFY(alert()->isVisible());
-    QVERIFY(window()->isVisible());
+    QVERIFY(alert()->isVisible() && window()->isVisible());
     auto* link = window()->findChild<QLabel*>(QStringLiteral("alertLink"));
-    QVERIFY(link);
-    QVERIFY(!link->isVisible());
-
-    // Put away: the main window offers the way back.
+    QVERIFY(link && !link->isVisible());
     alert()->close();
-    QVERIFY(!alert()->isVisible());
     QTRY_VERIFY(link->isVisible());
     QVERIFY(QMetaObject::invokeMethod(link, "linkActivated", Q_ARG(QString, QStringLiteral("alert"))));
-    QVERIFY(alert()->isVisible());
-    QVERIFY(!link->isVisible());
-
-    // The server answers and agrees with this clock: accept its time.
+    QVERIFY(alert()->isVisible() && !link->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(button(alert(), "acceptServerTimeButton")
-                                 && button(alert(), "acceptServerTimeButton")->isVisible(),
-                             20000);
+                                 && button(alert(), "acceptServerTimeButton")->isVisible(), 20000);
     button(alert(), "acceptServerTimeButton")->click();
     QTRY_COMPARE_WITH_TIMEOUT(app->clockWatcher()->state(), ClockState::Sync, 5000);
-    QVERIFY(!alert()->isVisible());
-    QVERIFY(!link->isVisible());
+    QVERIFY(!alert()->isVisible() && !link->isVisible());
 }
 
 void TstE2eFlows::settingTheClockRunsTheStepAndReportsFailure()
 {
+    // Setting the clock passed the wrong time to the step, allowed a time before the last sync, or hid a failure.
     const qint64 lastSync = (QDateTime::currentMSecsSinceEpoch() / 1000 + 3600) * 1000;
     QSettings().setValue("clock/lastSyncUtcMs", lastSync);
-    makeApp(false);
-    QVERIFY(alert()->isVisible());
+    app = std::make_unique<ClientApp>(false);
     QAbstractButton* set = button(alert(), "setClockButton");
-    QVERIFY(set);
-    QVERIFY(set->isEnabled()); // the editors start at the last sync
-
+    QVERIFY(alert()->isVisible() && set && set->isEnabled());
     set->click();
-    QFile calls(sandbox().standinLogPath());
-    QVERIFY(calls.open(QIODevice::ReadOnly));
-    const QString expected = QStringLiteral("set-time -Time ")
-                             + QDateTime::fromMSecsSinceEpoch(lastSync, Qt::UTC).toString("yyyy-MM-ddTHH:mm:ss")
-                             + QLatin1Char('Z');
-    QCOMPARE(QString::fromUtf8(calls.readAll()).trimmed(), expected);
-    calls.close();
-
-    // A failing step is told in a warning over the alert window.
+    QCOMPARE(standinCalls(), QStringLiteral("set-time -Time ")
+                                 + QDateTime::fromMSecsSinceEpoch(lastSync, Qt::UTC).toString("yyyy-MM-ddTHH:mm:ss")
+                                 + QLatin1Char('Z'));
     qputenv("PELLUM_STANDIN_EXIT", "1");
     {
         ModalAnswerer answerer(QStringLiteral("OK"));
@@ -316,8 +262,6 @@ void TstE2eFlows::settingTheClockRunsTheStepAndReportsFailure()
         QCOMPARE(answerer.seenTexts, QStringList{QStringLiteral("The administrator step reported an error.")});
         QCOMPARE(answerer.seenParents.value(0), static_cast<QWidget*>(alert()));
     }
-    qunsetenv("PELLUM_STANDIN_EXIT");
-    // An earlier time than the last sync cannot be entered.
     auto* date = alert()->findChild<QDateEdit*>(QStringLiteral("dateEditor"));
     QVERIFY(date);
     QCOMPARE(date->minimumDate(), QDateTime::fromMSecsSinceEpoch(lastSync).date());
@@ -325,77 +269,39 @@ void TstE2eFlows::settingTheClockRunsTheStepAndReportsFailure()
 
 void TstE2eFlows::alertSyncNowAndSearchReachTheMainWindow()
 {
-    // Heard but 3 s apart: the alert offers to sync now rather than to accept.
+    // The alert's sync and search buttons did nothing the main window could show.
     server->setControl(QStringLiteral("--offset-ms 3000"));
     QSettings().setValue("clock/lastSyncUtcMs", QDateTime::currentMSecsSinceEpoch() + 90000);
-    makeApp(false);
-    QVERIFY(alert()->isVisible());
+    app = std::make_unique<ClientApp>(false);
     QTRY_VERIFY_WITH_TIMEOUT(button(alert(), "syncNowButton") && button(alert(), "syncNowButton")->isVisible(),
                              20000);
     button(alert(), "syncNowButton")->click();
-    QFile calls(sandbox().standinLogPath());
-    QVERIFY(calls.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(calls.readAll()).trimmed(), QStringLiteral("sync"));
-    calls.close();
+    QCOMPARE(standinCalls(), QStringLiteral("sync"));
     auto* message = window()->findChild<QLabel*>(QStringLiteral("scanMessage"));
-    QVERIFY(message);
-    QCOMPARE(message->text(), QStringLiteral("Synced with %1.").arg(lan.serverAddr.value(0)));
-
+    QVERIFY(message && message->text().contains(lan.serverAddr.value(0)));
     window()->hide();
-    QAbstractButton* search = button(alert(), "searchButton");
-    QVERIFY(search);
-    search->click();
-    QVERIFY(!alert()->isVisible());
-    QVERIFY(window()->isVisible());
-    // Put away while the clock is still wrong: the link leads back.
+    button(alert(), "searchButton")->click();
+    QVERIFY(!alert()->isVisible() && window()->isVisible());
     auto* link = window()->findChild<QLabel*>(QStringLiteral("alertLink"));
     QTRY_VERIFY(link && link->isVisible());
 }
 
-void TstE2eFlows::secondLaunchShowsHiddenWindow()
-{
-    QSettings().setValue("menuBar/watch", true);
-    makeApp(true);
-    QVERIFY(!window()->isVisible());
-    QLocalServer* guard = nullptr;
-    QVERIFY(claimSingleInstance(&guard));
-    app->start(guard);
-    QCOMPARE(guard->parent(), static_cast<QObject*>(app.get()));
-    // A second launch: any client, any bytes.
-    QLocalSocket client;
-    client.connectToServer(instanceServerName());
-    QVERIFY(client.waitForConnected(3000));
-    QTRY_VERIFY_WITH_TIMEOUT(window()->isVisible(), 5000);
-    // Closing while watching only hides.
-    window()->close();
-    QVERIFY(!window()->isVisible());
-    QVERIFY(!claimSingleInstance(nullptr)); // still guarded
-    QTRY_VERIFY_WITH_TIMEOUT(window()->isVisible(), 5000);
-}
-
 void TstE2eFlows::quitFromTrayWhileWatching()
 {
+    // Closing the window while watching quit the program, or the tray's quit entry did not.
     QSettings().setValue("menuBar/watch", true);
-    makeApp(false);
-    QVERIFY(window()->isVisible());
+    app = std::make_unique<ClientApp>(false);
     window()->close();
     QVERIFY(!window()->isVisible());
-    window()->show();
-    QVERIFY(app->clientTray());
-    QMenu* menu = app->clientTray()->contextMenu();
-    QVERIFY(menu);
-    auto* quit = menu->findChild<QAction*>(QStringLiteral("trayQuitAction"));
-    if (!quit) {
-        for (QAction* a : menu->actions())
-            if (a->text() == QStringLiteral("Quit Tavrin Pellum"))
-                quit = a;
-    }
+    QVERIFY(app->clientTray() && app->clientTray()->contextMenu());
+    QAction* quit = nullptr;
+    for (QAction* a : app->clientTray()->contextMenu()->actions())
+        if (a->text() == QStringLiteral("Quit Tavrin Pellum"))
+            quit = a;
     QVERIFY(quit);
     QTimer::singleShot(300, quit, &QAction::trigger);
     QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(99); }); // safety net
     QCOMPARE(QApplication::exec(), 0);
-    QVERIFY(!window()->isVisible());
-    QVERIFY(!window()->closeToMenuBar);
 }
 
 int main(int argc, char** argv)

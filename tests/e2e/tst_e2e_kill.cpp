@@ -18,7 +18,7 @@ namespace {
 // The last sync is saved at most every 30 s while in sync, on the 1 s tick.
 constexpr qint64 kSaveIntervalMs = 30000;
 constexpr qint64 kTickSlackMs = 2000;
-constexpr int kKills = 8;
+constexpr int kKills = 6;
 } // namespace
 
 class TstE2eKill : public QObject {
@@ -38,7 +38,7 @@ private:
 
 void TstE2eKill::killedAtRandomMomentsKeepsSettingsAndLastSync()
 {
-    QVERIFY(QFile::exists(programPath()));
+    // A kill mid-write corrupted the settings, lost the last sync, or left a guard that blocks the next start.
     Sandbox sandbox;
     sandbox.writeSetupRecord(lan.serverAddr.value(0));
     sandbox.writeSettings({{"menuBar/watch", true}});
@@ -89,8 +89,6 @@ void TstE2eKill::killedAtRandomMomentsKeepsSettingsAndLastSync()
                      qPrintable(QStringLiteral("round %1 (after %2 ms): stored last sync %3 ms behind")
                                     .arg(round).arg(delayMs).arg(lag)));
         }
-        qInfo("round %d: killed after %d ms, synced %d, stored lag %lld ms", round, delayMs,
-              int(syncedThisRound), stored > 0 ? killedAt - stored : -1LL);
         previousStored = stored;
     }
     qInfo("worst stored lag at a kill: %lld ms", worstLagMs);
