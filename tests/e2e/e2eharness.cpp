@@ -1,7 +1,5 @@
 #include "e2eharness.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -11,7 +9,6 @@
 #include <QSet>
 #include <QSettings>
 #include <QTest>
-#include <QThread>
 
 #include <csignal>
 #include <sys/types.h>
@@ -35,6 +32,38 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
+namespace {
+// Replaced in one step: readers never see half a file.
+void writeAtomically(const QString& path, const QByteArray& text)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(text + '\n');
+        file.commit();
+    }
+}
+
+void stopProcess(QProcess* process, bool gently)
+{
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    if (gently) {
+        process->terminate();
+        if (process->waitForFinished(10000))
+            return;
+    }
+    process->kill();
+    process->waitForFinished(5000);
+}
+
+QProcessEnvironment withDisplay(const QString& display)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    return env;
+}
+} // namespace
+
 // ---- Sandbox
 
 Sandbox::Sandbox()
@@ -50,21 +79,9 @@ QString Sandbox::path(const QString& relative) const
     return relative.isEmpty() ? dir.path() : dir.path() + QLatin1Char('/') + relative;
 }
 
-QString Sandbox::settingsPath() const
-{
-    return path(QStringLiteral("config/Quorrel Two/Tavrin Pellum.conf"));
-}
-
-QString Sandbox::autostartPath() const
-{
-    return path(QStringLiteral("config/autostart/tavrin-pellum.desktop"));
-}
-
-QString Sandbox::setupRecordPath() const
-{
-    return path(QStringLiteral("root/var/lib/tavrin-pellum/setup.ini"));
-}
-
+QString Sandbox::settingsPath() const { return path(QStringLiteral("config/Quorrel Two/Tavrin Pellum.conf")); }
+QString Sandbox::autostartPath() const { return path(QStringLiteral("config/autostart/tavrin-pellum.desktop")); }
+QString Sandbox::setupRecordPath() const { return path(QStringLiteral("root/var/lib/tavrin-pellum/setup.ini")); }
 QString Sandbox::standinLogPath() const { return path(QStringLiteral("setup-calls.log")); }
 
 void Sandbox::writeSettings(const QVariantMap& values) const
@@ -72,21 +89,18 @@ void Sandbox::writeSettings(const QVariantMap& values) const
     QSettings settings(settingsPath(), QSettings::IniFormat);
     for (auto it = values.begin(); it != values.end(); ++it)
         settings.setValue(it.key(), it.value());
-    settings.sync();
 }
 
 QVariant Sandbox::setting(const QString& key) const
 {
-    const QSettings settings(settingsPath(), QSettings::IniFormat);
-    return settings.value(key);
+    return QSettings(settingsPath(), QSettings::IniFormat).value(key);
 }
 
 bool Sandbox::settingsLoad() const
 {
-    if (!QFileInfo::exists(settingsPath()))
-        return true; // nothing written yet is a valid, empty store
-    const QSettings settings(settingsPath(), QSettings::IniFormat);
-    return settings.status() == QSettings::NoError;
+    // Nothing written yet is a valid, empty store.
+    return !QFileInfo::exists(settingsPath())
+           || QSettings(settingsPath(), QSettings::IniFormat).status() == QSettings::NoError;
 }
 
 void Sandbox::writeSetupRecord(const QString& server) const
@@ -95,7 +109,6 @@ void Sandbox::writeSetupRecord(const QString& server) const
     QSettings record(setupRecordPath(), QSettings::IniFormat);
     record.setValue(QStringLiteral("Server"), server);
     record.setValue(QStringLiteral("HasPrevious"), 0);
-    record.sync();
 }
 
 QString Sandbox::installProgram() const
@@ -115,13 +128,11 @@ QString Sandbox::installProgram() const
 QProcessEnvironment Sandbox::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral("cache")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
-    env.insert(QStringLiteral("TAVRIN_PELLUM_ROOT"), path(QStringLiteral("root")));
+    const QList<QPair<const char*, const char*>> folders{
+        {"HOME", "home"}, {"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"},
+        {"XDG_RUNTIME_DIR", "runtime"}, {"TMPDIR", "tmp"}, {"TAVRIN_PELLUM_ROOT", "root"}};
+    for (const auto& [key, sub] : folders)
+        env.insert(QLatin1String(key), path(QLatin1String(sub)));
     env.insert(QStringLiteral("PELLUM_STANDIN_LOG"), standinLogPath());
     // A user of its own: the instance name never meets another test's.
     env.insert(QStringLiteral("USERNAME"), QStringLiteral("e2e-") + QFileInfo(path()).fileName());
@@ -140,28 +151,23 @@ bool Sandbox::addFakeTime(QProcessEnvironment* env, const QString& offsetFile)
     env->insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
     env->insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
     // A sanitizer build refuses to start with another library preloaded first.
-    QString asan = env->value(QStringLiteral("ASAN_OPTIONS"));
-    asan += (asan.isEmpty() ? QString() : QStringLiteral(":")) + QStringLiteral("verify_asan_link_order=0");
-    env->insert(QStringLiteral("ASAN_OPTIONS"), asan);
+    const QString asan = env->value(QStringLiteral("ASAN_OPTIONS"));
+    env->insert(QStringLiteral("ASAN_OPTIONS"),
+                asan + (asan.isEmpty() ? "" : ":") + QStringLiteral("verify_asan_link_order=0"));
     return true;
 }
 
 void Sandbox::writeFakeTimeOffset(const QString& offsetFile, const char* offset)
 {
-    // Replaced in one step: the program reads the file at every clock call.
-    QSaveFile file(offsetFile);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(offset);
-        file.write("\n");
-        file.commit();
-    }
+    // The program reads the file at every clock call.
+    writeAtomically(offsetFile, offset);
 }
 
 void Sandbox::applyToThisProcess() const
 {
     const QProcessEnvironment env = environment();
     for (const char* key : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR",
-                               "TMPDIR", "TAVRIN_PELLUM_ROOT", "PELLUM_STANDIN_LOG", "USERNAME"})
+                            "TMPDIR", "TAVRIN_PELLUM_ROOT", "PELLUM_STANDIN_LOG", "USERNAME"})
         qputenv(key, env.value(QLatin1String(key)).toLocal8Bit());
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
@@ -183,48 +189,29 @@ bool TestServer::start(const QStringList& extraArgs)
 {
     stop();
     process = std::make_unique<QProcess>();
-    process->setProcessChannelMode(QProcess::SeparateChannels);
-    QStringList args{QStringLiteral("--listen"), listenAddress, QStringLiteral("--report-log"), reportLog,
-                     QStringLiteral("--control"), controlFile};
-    args += extraArgs;
+    const QStringList args = QStringList{QStringLiteral("--listen"), listenAddress, QStringLiteral("--report-log"),
+                                         reportLog, QStringLiteral("--control"), controlFile}
+                             + extraArgs;
     if (ns.isEmpty())
         process->start(testServerPath(), args);
     else
-        process->start(QStringLiteral("ip"),
-                       QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns, testServerPath()} + args);
-    if (!process->waitForStarted(10000))
-        return false;
-    return waitFor([this] {
-        return process->state() != QProcess::Running
-               || process->peek(4096).contains("ready");
-    }, 15000) && process->state() == QProcess::Running;
+        process->start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns,
+                                                         testServerPath()} + args);
+    return process->waitForStarted(10000)
+           && waitFor([this] { return process->state() != QProcess::Running || process->peek(4096).contains("ready"); },
+                      15000)
+           && process->state() == QProcess::Running;
 }
 
 void TestServer::stop()
 {
-    if (!process)
-        return;
-    if (process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (!process->waitForFinished(10000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
+    stopProcess(process.get(), true);
     process.reset();
 }
 
 bool TestServer::isRunning() const { return process && process->state() == QProcess::Running; }
 
-void TestServer::setControl(const QString& options) const
-{
-    QSaveFile file(controlFile);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(options.toUtf8());
-        file.write("\n");
-        file.commit();
-    }
-}
+void TestServer::setControl(const QString& options) const { writeAtomically(controlFile, options.toUtf8()); }
 
 QList<QJsonObject> TestServer::reports() const
 {
@@ -253,10 +240,10 @@ QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)
         const QString key = QString::number(r.value(QLatin1String("t")).toDouble(), 'f', 0)
                             + r.value(QLatin1String("id")).toString()
                             + (r.value(QLatin1String("bye")).toBool() ? QStringLiteral("bye") : QString());
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        out << r;
+        if (!seen.contains(key)) {
+            seen.insert(key);
+            out << r;
+        }
     }
     return out;
 }
@@ -265,15 +252,7 @@ QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)
 
 VirtualDisplay::VirtualDisplay() = default;
 
-VirtualDisplay::~VirtualDisplay()
-{
-    if (process && process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (!process->waitForFinished(5000))
-            process->kill();
-        process->waitForFinished(3000);
-    }
-}
+VirtualDisplay::~VirtualDisplay() { stopProcess(process.get(), true); }
 
 bool VirtualDisplay::start(const QString& workDir)
 {
@@ -287,26 +266,20 @@ bool VirtualDisplay::start(const QString& workDir)
                    {QStringLiteral("-c"),
                     QStringLiteral("exec Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -noreset 3>\"$0\""),
                     numberFile});
-    if (!process->waitForStarted(10000))
-        return false;
-    const bool ok = waitFor([&] {
+    QByteArray number;
+    waitFor([&] {
         QFile f(numberFile);
-        return f.open(QIODevice::ReadOnly) && f.readAll().trimmed().size() > 0;
+        number = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+        return !number.isEmpty() || process->state() == QProcess::NotRunning;
     }, 20000);
-    if (!ok)
-        return false;
-    QFile f(numberFile);
-    f.open(QIODevice::ReadOnly);
-    display = QLatin1Char(':') + QString::fromLatin1(f.readAll().trimmed());
-    return true;
+    display = QLatin1Char(':') + QString::fromLatin1(number);
+    return !number.isEmpty();
 }
 
 QStringList VirtualDisplay::visibleWindows(const QString& titleRegex) const
 {
     QProcess xdotool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    xdotool.setProcessEnvironment(env);
+    xdotool.setProcessEnvironment(withDisplay(display));
     xdotool.start(QStringLiteral("xdotool"),
                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), titleRegex});
     if (!xdotool.waitForFinished(10000))
@@ -316,14 +289,10 @@ QStringList VirtualDisplay::visibleWindows(const QString& titleRegex) const
 
 bool VirtualDisplay::requestClose(const QString& windowId) const
 {
-    if (closeHelperPath().isEmpty())
-        return false;
     QProcess helper;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    helper.setProcessEnvironment(env);
+    helper.setProcessEnvironment(withDisplay(display));
     helper.start(closeHelperPath(), {windowId});
-    return helper.waitForFinished(10000) && helper.exitCode() == 0;
+    return helper.waitForFinished(10000) && helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
 }
 
 // ---- Program
@@ -338,13 +307,7 @@ Program::Program(const QString& binary, const QProcessEnvironment& env, const QS
     process->setStandardErrorFile(logFile, QIODevice::Append);
 }
 
-Program::~Program()
-{
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(5000);
-    }
-}
+Program::~Program() { stopProcess(process.get(), false); }
 
 bool Program::start(const QStringList& args)
 {
@@ -358,14 +321,9 @@ bool Program::isRunning() const { return process->state() == QProcess::Running; 
 
 int Program::waitForExit(int timeoutMs)
 {
-    if (process->state() != QProcess::NotRunning) {
-        const bool ended = waitFor([this] { return process->state() == QProcess::NotRunning; }, timeoutMs);
-        if (!ended)
-            return -1;
-    }
-    if (process->exitStatus() != QProcess::NormalExit)
+    if (!waitFor([this] { return process->state() == QProcess::NotRunning; }, timeoutMs))
         return -1;
-    return process->exitCode();
+    return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
 }
 
 void Program::terminate() { process->terminate(); }
