@@ -2,6 +2,7 @@
 // user would: the real watcher talks to the test time server on its own
 // host of a private test LAN; the privileged steps go to the stand-in script.
 
+#include "adminstep.h"
 #include "clientapp.h"
 #include "clockwatcher.h"
 #include "e2eharness.h"
@@ -132,7 +133,7 @@ void TstE2eFlows::initTestCase()
 {
     QVERIFY(lan.isValid());
     QVERIFY(sandbox().isValid());
-    QVERIFY2(QFile::exists(QCoreApplication::applicationDirPath() + "/tavrin-pellum.sh"),
+    QVERIFY2(QFile::exists(AdminStep::scriptPath()),
              "stand-in setup script missing next to the test");
     sandbox().writeSetupRecord(lan.serverAddr.value(0));
     server = std::make_unique<TestServer>(lan.serverNs.value(0), lan.serverAddr.value(0), sandbox().path());
