@@ -23,8 +23,7 @@ void TestSyncSetup::readback_data()
     QTest::newRow("none") << QByteArray("<none>") << QString() << false;
     QTest::newRow("folder") << QByteArray("<dir>") << QString() << false;
     QTest::newRow("empty") << QByteArray() << QString() << false;
-    QTest::newRow("spaces around") << QByteArray("Server=\" 10.0.0.5 \"\nHasPrevious=1\n") << QStringLiteral("10.0.0.5")
-                                   << true;
+    QTest::newRow("spaces around") << QByteArray("Server=\" 10.0.0.5 \"\nHasPrevious=1\n") << QStringLiteral("10.0.0.5") << true;
     QTest::newRow("text 1") << head + "HasPrevious=\"1\"\n" << QStringLiteral("10.0.0.5") << true;
     for (const char* other : {"0", "2", "11", "1x", "yes", "", "1, 1"})
         QTest::newRow(qPrintable(QStringLiteral("HasPrevious=%1").arg(QLatin1String(other))))
@@ -48,20 +47,16 @@ void TestSyncSetup::readback()
     QVERIFY(path.startsWith(root.path()));
     QVERIFY(QDir().mkpath(record == "<dir>" ? path : QFileInfo(path).path()));
     QFile file(path);
-    if (record != "<dir>" && record != "<none>") {
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(record);
-        file.close();
-    }
+    if (record != "<dir>" && record != "<none>")
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(record) == record.size() && file.flush());
+    file.close();
     SyncSetup setup = readSyncSetup();
     QCOMPARE(setup.server, server);
     QCOMPARE(setup.hasPrevious, hasPrevious);
     // Each call reads afresh, even a rewrite of the same size in the same instant.
-    if (!server.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(QByteArray(record).replace("10.0.0.5", "10.0.0.7"));
-        file.close();
+    if (!server.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(QByteArray(record).replace("10.0.0.5", "10.0.0.7")) && file.flush())
         QCOMPARE(readSyncSetup().server, QStringLiteral("10.0.0.7"));
-    }
     qunsetenv("TAVRIN_PELLUM_ROOT");
 }
 
