@@ -8,8 +8,15 @@
 #ifdef Q_OS_WIN
 #include "elevatedlaunch_win.h"
 #else
+#include <QFile>
 #include <QProcess>
+#include <sys/stat.h>
 #include <unistd.h>
+#endif
+
+// Where libexec lies relative to bin, set by the build to match the install.
+#ifndef PELLUM_LIBEXEC_FROM_BIN
+#define PELLUM_LIBEXEC_FROM_BIN "../libexec"
 #endif
 
 namespace AdminStep {
@@ -40,7 +47,15 @@ QString scriptFileName()
 
 QString scriptPath()
 {
+#ifdef Q_OS_WIN
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + scriptFileName();
+#else
+    const QString folder = QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                           + QStringLiteral("/" PELLUM_LIBEXEC_FROM_BIN "/tavrin-pellum"));
+    // pkexec matches the polkit action by this exact path.
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return (canonical.isEmpty() ? folder : canonical) + QLatin1Char('/') + scriptFileName();
+#endif
 }
 
 QString setTimeArgument(const QDateTime& utc)
@@ -59,20 +74,40 @@ QString powerShellParameters(const QString& scriptPath, const QStringList& args)
     return text;
 }
 
-QStringList pkexecArguments(const QString& scriptPath, const QStringList& args)
+#ifndef Q_OS_WIN
+QString unsafeHelperMessage(const QString& helper)
 {
-    // Without these a run meant for a scratch folder would change the real
-    // system.
-    QStringList command;
-    for (const char* name : {"TAVRIN_PELLUM_ROOT", "TAVRIN_PELLUM_SYNC_WAIT"}) {
-        if (qEnvironmentVariableIsSet(name))
-            command << QString::fromLatin1(name) + u'=' + qEnvironmentVariable(name);
+    // The helper and every folder above it must be root's and closed to
+    // others, as sudo and ssh ask of what they trust. A sticky folder such as
+    // /tmp may be open to all: nobody else can rename or remove the root-owned
+    // entry in it.
+    const auto problem = [&](const QString& path, bool isFolder) -> QString {
+        struct stat st;
+        const char* why = nullptr;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            why = "cannot be examined";
+        else if (S_ISLNK(st.st_mode))
+            why = "is a symbolic link";
+        else if (isFolder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))
+            why = "is not a plain file";
+        else if (st.st_uid != 0)
+            why = "is not owned by root";
+        else if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(isFolder && (st.st_mode & S_ISVTX)))
+            why = "is writable by group or others";
+        if (!why)
+            return {};
+        return QStringLiteral("The setup helper will not run as root: %1 %2.").arg(path, QLatin1String(why));
+    };
+    QString message = problem(helper, false);
+    for (QString dir = QFileInfo(helper).absolutePath(); message.isEmpty();
+         dir = QFileInfo(dir).absolutePath()) {
+        message = problem(dir, true);
+        if (dir == QLatin1String("/"))
+            break;
     }
-    if (!command.isEmpty())
-        command.prepend(QStringLiteral("/usr/bin/env"));
-    command << QStringLiteral("/bin/bash") << scriptPath;
-    return command + args;
+    return message;
 }
+#endif
 
 AdminStepResult resultForExitCode(int exitCode, QString* message)
 {
@@ -92,6 +127,20 @@ AdminStepResult resultForExitCode(int exitCode, QString* message)
 
 namespace {
 
+#ifndef Q_OS_WIN
+// A scratch root never crosses the privilege boundary: with one set the
+// script works on that tree as the caller, who needs no root for it.
+bool scratchMode()
+{
+    return !qEnvironmentVariableIsEmpty("TAVRIN_PELLUM_ROOT");
+}
+
+bool needsElevation()
+{
+    return !scratchMode() && ::geteuid() != 0;
+}
+#endif
+
 // Runs the script elevated and waits for it. False when it could not be
 // started; otherwise *exitCode holds how it ended.
 bool runScriptElevated(const QString& script, const QStringList& args, int* exitCode)
@@ -108,14 +157,15 @@ bool runScriptElevated(const QString& script, const QStringList& args, int* exit
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     // A terminal user may have to answer the permission prompt.
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    const bool alreadyRoot = ::geteuid() == 0;
-    if (alreadyRoot) {
-        process.setProgram(QStringLiteral("bash"));
+    const bool elevate = needsElevation();
+    if (elevate) {
+        // The helper itself is the program, so polkit shows our own action;
+        // pkexec hands it a clean environment.
+        process.setProgram(QStringLiteral("/usr/bin/pkexec"));
         process.setArguments(QStringList{script} + args);
     } else {
-        // pkexec asks for permission each time.
-        process.setProgram(QStringLiteral("pkexec"));
-        process.setArguments(AdminStep::pkexecArguments(script, args));
+        process.setProgram(script);
+        process.setArguments(args);
     }
     process.start();
     if (!process.waitForStarted(-1))
@@ -126,9 +176,9 @@ bool runScriptElevated(const QString& script, const QStringList& args, int* exit
         return true;
     }
     const int code = process.exitCode();
-    // 126: prompt dismissed or file not executable; 127: not authorised or
-    // nothing to run. The script itself never uses either.
-    if (code == 126 || code == 127)
+    // pkexec: 126 prompt dismissed, 127 not authorised. The script itself
+    // never uses either.
+    if (elevate && (code == 126 || code == 127))
         return false;
     *exitCode = code;
     return true;
@@ -145,6 +195,17 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message)
             *message = AdminStep::missingScriptMessage();
         return AdminStepResult::Failed;
     }
+#ifndef Q_OS_WIN
+    // Whatever runs as root must be out of every other user's reach.
+    if (needsElevation() || ::geteuid() == 0) {
+        const QString unsafe = AdminStep::unsafeHelperMessage(script);
+        if (!unsafe.isEmpty()) {
+            if (message)
+                *message = unsafe;
+            return AdminStepResult::Failed;
+        }
+    }
+#endif
     int exitCode = 1;
     if (!runScriptElevated(script, args, &exitCode)) {
         if (message)

@@ -12,7 +12,7 @@ enum class AdminStepResult {
     Failed = 2,   // script missing, not started, or any other exit code
 };
 
-// Runs the setup script next to the program once, elevated, with `args`
+// Runs the setup script once, elevated, with `args`
 // (command first: "install" "-Server" <ipv4>, "remove", "sync",
 // "set-time" "-Time" <yyyy-MM-ddTHH:mm:ssZ>) and blocks until it ends.
 // `message` may be null; it is written only on Failed.
@@ -26,17 +26,19 @@ AdminStepResult setSystemClock(const QDateTime& utc, QString* message);
 namespace AdminStep {
 
 QString scriptFileName();             // "tavrin-pellum.ps1" / "tavrin-pellum.sh"
-QString scriptPath();                 // application directory + "/" + scriptFileName()
+// Windows: next to the program. Elsewhere the root-owned helper under
+// libexec/tavrin-pellum/ beside the program's bin folder, symlinks resolved.
+QString scriptPath();
 QString setTimeArgument(const QDateTime& utc); // 2026-03-01T08:15:00Z
 
 // PowerShell parameter text: the -File part with the quoted native script
 // path, then each argument after one space, unquoted.
 QString powerShellParameters(const QString& scriptPath, const QStringList& args);
 
-// What pkexec runs off Windows: bash with the script and its arguments,
-// behind env when the script's scratch-root or wait settings are set, since
-// pkexec clears the environment.
-QStringList pkexecArguments(const QString& scriptPath, const QStringList& args);
+#ifndef Q_OS_WIN
+// Why `helper` must not run as root, as one line; empty when it may.
+QString unsafeHelperMessage(const QString& helper);
+#endif
 
 // The result of a script that ran and ended with `exitCode`, with its message.
 AdminStepResult resultForExitCode(int exitCode, QString* message);

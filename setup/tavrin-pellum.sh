@@ -1,6 +1,8 @@
 #!/bin/bash
 # Privileged set-up of this computer's time sync with a Tavrin server, run by
 # Tavrin Pellum through pkexec (or directly when it already runs as root).
+# Installed root-owned under libexec/tavrin-pellum/; the polkit action
+# com.tavrin.pellum.setup names it.
 #
 #   tavrin-pellum.sh install -Server <IPv4 address>
 #   tavrin-pellum.sh remove
@@ -16,10 +18,13 @@
 #   6  systemd-timesyncd is not available (nothing changed)
 #   7  sync asked for while this computer is not set up
 #   8  setting the clock failed
+# Nothing else: a fault inside the script exits 5 after the same rollback, so
+# it never reads as pkexec's 126 or 127 (a declined prompt).
 #
-# systemd-timesyncd is pointed at the server through a drop-in of our own.
-# A drop-in found at that path before the first install is kept and put back
-# on removal. The record the program reads back is an INI file with "Server"
+# systemd-timesyncd is pointed at the server through a drop-in of our own,
+# known by its first line even when the record is lost. Any other drop-in
+# found at that path before the first install is kept and put back on
+# removal. The record the program reads back is an INI file with "Server"
 # and "HasPrevious".
 #
 # Environment:
@@ -29,6 +34,8 @@
 #                            <root>/tavrin-pellum-actions.log instead, and a
 #                            sync counts as answered when
 #                            <root>/run/systemd/timesync/synchronized exists.
+#                            It needs no root and is refused when root runs
+#                            the script on a user's behalf (pkexec, sudo).
 #   TAVRIN_PELLUM_SYNC_WAIT  seconds to wait for a sync (0-600, default 30).
 
 set -u
@@ -57,12 +64,31 @@ usage() {
     fail "$EXIT_USAGE" "$* (usage: $me install -Server <IPv4> | remove | sync | set-time -Time <yyyy-MM-ddTHH:mm:ssZ>)"
 }
 
+# Any exit that is not one of ours (a fault, a signal) rolls back and exits 5.
+# shellcheck disable=SC2317  # run by the EXIT trap
+on_exit() {
+    local code=$?
+    case $code in
+    0 | [2-8]) return ;;
+    esac
+    trap - EXIT
+    declare -F roll_back >/dev/null && roll_back
+    printf '%s: unexpected failure (%s); the earlier settings are back in place\n' "$me" "$code" >&2
+    exit "$EXIT_CHANGE_FAILED"
+}
+trap on_exit EXIT
+trap 'exit 129' HUP INT TERM
+
 # --- environment -----------------------------------------------------------
 
 ROOT=${TAVRIN_PELLUM_ROOT:-}
 while [[ $ROOT == */ ]]; do ROOT=${ROOT%/}; done
 if [[ -n ${TAVRIN_PELLUM_ROOT:-} ]]; then
     [[ $TAVRIN_PELLUM_ROOT == /* ]] || usage "TAVRIN_PELLUM_ROOT must be an absolute path"
+    # A folder the caller chose must never steer what root writes.
+    if [[ $EUID == 0 && ( -n ${PKEXEC_UID+x} || -n ${SUDO_UID+x} ) ]]; then
+        usage "TAVRIN_PELLUM_ROOT is refused when run through pkexec or sudo"
+    fi
     SIMULATED=1
 else
     SIMULATED=0
@@ -82,6 +108,7 @@ readonly PREVIOUS=$STATE_DIR/previous-dropin.conf
 readonly PREVIOUS_NTP=$STATE_DIR/previous-ntp
 readonly SYNCED_FLAG=$ROOT/run/systemd/timesync/synchronized
 readonly ACTIONS_LOG=$ROOT/tavrin-pellum-actions.log
+readonly HEADER='# Written by Tavrin Pellum; removed again by its "remove" step.'
 
 # --- argument checks -------------------------------------------------------
 
@@ -107,6 +134,28 @@ parse_utc_time() {
     # date(1) rolls 24:00:00 or 23:59:60 over; only exact round trips count.
     [[ $normal == "$text" ]] || return 1
     printf '%s\n' "$spaced"
+}
+
+# Every path we write or delete, with the folders on the way, must be what it
+# says: a planted symlink would carry our writes somewhere else.
+refuse_symlinks() {
+    local path walk part
+    local -a parts
+    for path in "$DROPIN" "$RECORD" "$PREVIOUS" "$PREVIOUS_NTP" "$SYNCED_FLAG" "$ACTIONS_LOG"; do
+        IFS=/ read -r -a parts <<<"${path#"$ROOT"/}"
+        walk=$ROOT
+        for part in "${parts[@]}"; do
+            walk=$walk/$part
+            [[ -L $walk ]] && fail "$EXIT_CHANGE_FAILED" "refusing to write through the symbolic link $walk"
+        done
+    done
+    return 0
+}
+
+# True when the drop-in is the one we wrote.
+dropin_is_ours() {
+    local first
+    [[ -f $DROPIN ]] && IFS= read -r first <"$DROPIN" && [[ $first == "$HEADER" ]]
 }
 
 # --- system actions (recorded instead of done when simulated) ---------------
@@ -191,8 +240,7 @@ restore_state() {
     [[ -n $BACKUP && -d $BACKUP ]] || return 0
     for name in DROPIN RECORD PREVIOUS PREVIOUS_NTP; do
         if [[ -e $BACKUP/$name ]]; then
-            if ! { cp -p -- "$BACKUP/$name" "${!name}.restore" && mv -f -T -- "${!name}.restore" "${!name}"; }; then
-                rm -f -- "${!name}.restore"
+            if ! copy_atomically "$BACKUP/$name" "${!name}"; then
                 printf '%s: could not put back %s\n' "$me" "${!name}" >&2
             fi
         elif [[ -f ${!name} ]]; then
@@ -205,6 +253,13 @@ restore_state() {
 drop_backup() {
     [[ -n $BACKUP ]] && rm -rf -- "$BACKUP"
     BACKUP=
+}
+
+# The change stands: nothing is to be rolled back from here on.
+commit_changes() {
+    drop_backup
+    NTP_BEFORE=
+    RESTARTED=0
 }
 
 # Writes stdin to a file in one step, so readers never see half of it.
@@ -221,13 +276,23 @@ copy_atomically() {
     write_atomically "$2" <"$1"
 }
 
-# Network time as it was before install switched it on, for a rollback.
+# Network time as it was before install switched it on, and whether the
+# service was restarted, for a rollback.
 NTP_BEFORE=
-rollback_and_fail() {
+RESTARTED=0
+roll_back() {
     restore_state
     if [[ $NTP_BEFORE == no ]]; then
         set_ntp false || printf '%s: could not switch network time off again\n' "$me" >&2
+    elif ((RESTARTED)); then
+        # A restart that failed halfway leaves the service stopped.
+        RESTARTED=0
+        restart_service || printf '%s: could not restart %s\n' "$me" "$SERVICE" >&2
     fi
+}
+
+rollback_and_fail() {
+    roll_back
     fail "$EXIT_CHANGE_FAILED" "$* (the earlier settings are back in place)"
 }
 
@@ -237,10 +302,16 @@ do_install() {
     local server=$1 has_previous=0 ntp
 
     require_root
+    refuse_symlinks
     require_service
     backup_state || rollback_and_fail "could not prepare $STATE_DIR"
 
-    if [[ ! -f $RECORD ]]; then
+    if [[ ! -f $RECORD ]] && dropin_is_ours; then
+        # The record of an earlier install is lost: what it kept stays kept.
+        if [[ ! -f $PREVIOUS_NTP ]] && ((SIMULATED == 0)); then
+            ntp_enabled | write_atomically "$PREVIOUS_NTP" || rollback_and_fail "could not keep the earlier sync state"
+        fi
+    elif [[ ! -f $RECORD ]]; then
         # First install: whatever sits at our drop-in path is the earlier setting.
         if [[ -f $DROPIN ]]; then
             copy_atomically "$DROPIN" "$PREVIOUS" || rollback_and_fail "could not keep the earlier drop-in"
@@ -256,7 +327,7 @@ do_install() {
     [[ -f $PREVIOUS ]] && has_previous=1
 
     write_atomically "$DROPIN" <<EOF || rollback_and_fail "could not write $DROPIN"
-# Written by Tavrin Pellum; removed again by its "remove" step.
+$HEADER
 [Time]
 NTP=
 NTP=$server
@@ -273,8 +344,9 @@ EOF
 
     NTP_BEFORE=$(ntp_enabled)
     set_ntp true || rollback_and_fail "could not enable network time"
+    RESTARTED=1
     restart_service || rollback_and_fail "could not restart $SERVICE"
-    drop_backup
+    commit_changes
 
     wait_for_sync || exit "$EXIT_NO_ANSWER"
     exit 0
@@ -284,7 +356,8 @@ do_remove() {
     local previous_ntp=yes
 
     require_root
-    if [[ ! -e $RECORD ]]; then
+    refuse_symlinks
+    if [[ ! -e $RECORD ]] && ! dropin_is_ours; then
         # Not set up: nothing of ours to undo.
         exit 0
     fi
@@ -313,6 +386,7 @@ do_remove() {
 
 do_sync() {
     require_root
+    refuse_symlinks
     [[ -f $RECORD ]] || fail "$EXIT_NOT_SET_UP" "this computer is not set up to sync with a Tavrin server"
     require_service
     restart_service || fail "$EXIT_CHANGE_FAILED" "could not restart $SERVICE"
@@ -323,6 +397,7 @@ do_sync() {
 do_set_time() {
     local moment=$1
     require_root
+    refuse_symlinks
     set_clock "$moment" || fail "$EXIT_CLOCK_FAILED" "could not set the clock"
     exit 0
 }

@@ -114,13 +114,17 @@ void Sandbox::writeSetupRecord(const QString& server) const
 QString Sandbox::installProgram() const
 {
     const QString binary = path(QStringLiteral("bin/tavrin-pellum"));
-    const QString script = path(QStringLiteral("bin/tavrin-pellum.sh"));
+    const QString script = path(QStringLiteral("libexec/tavrin-pellum/tavrin-pellum.sh"));
     if (!QFileInfo::exists(binary)) {
         QFile::copy(programPath(), binary);
+        QDir().mkpath(QFileInfo(script).path());
         QFile::copy(standinScriptPath(), script);
         const auto exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
         QFile::setPermissions(binary, exec);
         QFile::setPermissions(script, exec);
+        // As root the runner only runs a helper in folders closed to others.
+        for (const char* dir : {"libexec", "libexec/tavrin-pellum"})
+            QFile::setPermissions(path(QLatin1String(dir)), exec);
     }
     return binary;
 }

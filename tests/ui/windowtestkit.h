@@ -5,6 +5,7 @@
 // driver that answers modal dialogs so no test ever waits on one.
 
 #include "../netlan/privateloopback.h"
+#include "adminstep.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -81,12 +82,13 @@ inline QStringList scriptRuns()
 
 inline void setScriptExitCode(int code) { writeFile(exitCodePath(), QByteArray::number(code)); }
 
-// Installs a stand-in for the setup script next to the test binary: it logs
+// Installs a stand-in for the setup script where the runner looks: it logs
 // its arguments, writes or removes the set-up record as the real one does,
 // and exits with the code the test asked for.
 inline bool installStandInScript()
 {
-    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/tavrin-pellum.sh");
+    const QString path = AdminStep::scriptPath();
+    QDir().mkpath(QFileInfo(path).path());
     const QByteArray script = R"SH(#!/bin/bash
 root="${TAVRIN_PELLUM_ROOT:?}"
 echo "$*" >>"$root/script-args.log"
