@@ -98,22 +98,16 @@ private:
         auto program = std::make_unique<Program>(sandbox->installProgram(), env, sandbox->path("program.log"));
         return program->start() ? std::move(program) : nullptr;
     }
-    QString mainWindow(const Screen& screen)
+    // Id of the first visible window whose title matches, empty when none comes up.
+    QString windowNamed(const Screen& screen, const char* title)
     {
         QString id;
         waitFor([&] {
-            id = onScreen(screen.display, QStringLiteral("xdotool"),
-                          {"search", "--onlyvisible", "--name", "^Tavrin Pellum$"}).section('\n', 0, 0);
+            id = onScreen(screen.display, QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", title})
+                     .section('\n', 0, 0);
             return !id.isEmpty();
         }, 30000);
         return id;
-    }
-    bool asked(const Screen& screen)
-    {
-        return waitFor([&] {
-            return !onScreen(screen.display, QStringLiteral("xdotool"),
-                             {"search", "--onlyvisible", "--name", "^Set up syncing$"}).isEmpty();
-        }, 15000);
     }
 
     NetLan::Lan lan;
@@ -145,7 +139,7 @@ void TstE2eWindow::fitsTheScreen()
     // Set up with Atlas, so Lab bench is the one server left to choose and comes selected.
     auto program = launch(screen, scale, lan.serverAddr.value(0));
     QVERIFY(program);
-    const QString id = mainWindow(screen);
+    const QString id = windowNamed(screen, "^Tavrin Pellum$");
     QVERIFY2(!id.isEmpty(), qPrintable(program->log()));
     QTest::qWait(4000); // the first search and its probes
     const QString shell = onScreen(screen.display, QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id});
@@ -158,7 +152,7 @@ void TstE2eWindow::fitsTheScreen()
     const double s = scale.toDouble();
     onScreen(screen.display, QStringLiteral("xdotool"), {"mousemove", QString::number(window.right() - int(60 * s)),
              QString::number(window.bottom() - int(28 * s)), "click", "1"});
-    QVERIFY2(asked(screen), qPrintable(program->log()));
+    QVERIFY2(!windowNamed(screen, "^Set up syncing$").isEmpty(), qPrintable(program->log()));
 }
 
 // The table took no focus and Return did nothing: a keyboard user could not choose a server.
@@ -168,14 +162,14 @@ void TstE2eWindow::keyboardAloneSetsUpTheSecondServer()
     QVERIFY(screen.start(QStringLiteral("1366x768"), work.path()));
     auto program = launch(screen, QStringLiteral("1"));
     QVERIFY(program);
-    const QString id = mainWindow(screen);
+    const QString id = windowNamed(screen, "^Tavrin Pellum$");
     QVERIFY2(!id.isEmpty(), qPrintable(program->log()));
     QTest::qWait(4000);
     onScreen(screen.display, QStringLiteral("xdotool"), {"windowfocus", "--sync", id});
     QTest::qWait(500);
     // Appearance switch, "Search again", the table; down to the second row; Return.
     onScreen(screen.display, QStringLiteral("xdotool"), {"key", "--delay", "150", "Tab", "Tab", "Down", "Down", "Return"});
-    QVERIFY2(asked(screen), qPrintable(program->log()));
+    QVERIFY2(!windowNamed(screen, "^Set up syncing$").isEmpty(), qPrintable(program->log()));
     onScreen(screen.display, QStringLiteral("xdotool"), {"key", "Return"});
     QVERIFY(waitFor([&] {
         QFile calls(sandbox->standinLogPath());
