@@ -396,6 +396,8 @@ void PellumWindow::showEvent(QShowEvent* event)
     fitToScreen();
     if (firstShowPending) {
         firstShowPending = false;
+        // Choosing a server is what the window is for: the arrows work at once.
+        serverTable->setFocus(Qt::OtherFocusReason);
         startScan();
     } else {
         rescanIfStale();

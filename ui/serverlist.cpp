@@ -58,7 +58,10 @@ void PellumWindow::setUpServerTable()
     serverTable->setFocusPolicy(Qt::StrongFocus);
     serverTable->installEventFilter(this);
     // On a short screen the table gives up its height first, down to a few rows.
+    // Its own idea of a good height is ignored, or the window would scroll while
+    // the table still had rows to give.
     serverTable->setMinimumHeight(columns->sizeHint().height() + 3 * 30 + 2);
+    serverTable->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     serverTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     serverTable->setSelectionMode(QAbstractItemView::SingleSelection);
     serverTable->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -48,7 +48,6 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("offset 9.999 s") << true << qint64(9999) << "9.999 s";
         QTest::newRow("offset 10 s") << true << qint64(10000) << "10 s ";
-        QTest::newRow("offset ahead") << true << qint64(-250) << "0.250 s";
         QTest::newRow("heard 99.999 s") << false << qint64(99999) << "99 s ago";
         QTest::newRow("heard 100 s") << false << qint64(100000) << "1 min ago";
     }
@@ -69,7 +68,6 @@ private slots:
         QTest::newRow("plain") << "10.0.0.5" << true;
         QTest::newRow("leading zero, read as octal") << "010.0.0.5" << false;
         QTest::newRow("three parts, read as 1.2.0.3") << "1.2.3" << false;
-        QTest::newRow("ipv6") << "fe80::1" << false;
         QTest::newRow("broadcast") << "255.255.255.255" << false;
     }
     // A typed address in a short or octal form set up a different computer.
@@ -150,8 +148,7 @@ private slots:
     {
         ClockWatcher watcher;
         PellumWindow window(&watcher);
-        bool returned = false;
-        bool quitEarly = false;
+        bool returned = false, quitEarly = false;
         connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitEarly = !returned; });
         QTimer::singleShot(0, this, [&] { window.showSetupDone(QStringLiteral("\"Atlas\"")); returned = true; });
         QTimer::singleShot(500, this, [] {
@@ -165,6 +162,21 @@ private slots:
         QVERIFY(returned && !quitEarly);
     }
 
+    // Tab skipped the server table and the appearance switch.
+    void tabGoesRoundInReadingOrder()
+    {
+        ClockWatcher watcher;
+        PellumWindow window(&watcher);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY(window.findChild<QPushButton*>(QStringLiteral("searchButton"))->isEnabled()); // first search over
+        QStringList order; // the table has the focus on opening; disabled buttons are passed over
+        for (int i = 0; i < 5; ++i, QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab))
+            order << QApplication::focusWidget()->metaObject()->className() + QLatin1Char(' ') + QApplication::focusWidget()->objectName();
+        QCOMPARE(order.join(", "), "QTableWidget serverTable, InstToggle watchToggle, QPushButton enterIpButton, "
+                                   "InstAppearanceSelector , QPushButton searchButton");
+    }
+
     // Message boxes came up light over the dark window.
     void dialogsWearTheTheme()
     {
@@ -174,8 +186,7 @@ private slots:
                         QMessageBox::Ok, &window);
         box.show();
         const QImage shot = box.grab().toImage();
-        QCOMPARE(QColor(shot.pixel(2, 2)).name(), Inst::colors().panel.name());
-        QVERIFY(Inst::colors().dark);
+        QCOMPARE(QColor(shot.pixel(2, 2)).name(), Inst::colors().panel.name()); // the dark panel
     }
 };
 
