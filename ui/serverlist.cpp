@@ -56,6 +56,8 @@ void PellumWindow::setUpServerTable()
     serverTable->setFrameShape(QFrame::NoFrame);
     // Keyboard users choose with the arrows and set up with Return.
     serverTable->setFocusPolicy(Qt::StrongFocus);
+    // Tab leaves the table for the next control instead of walking its cells.
+    serverTable->setTabKeyNavigation(false);
     serverTable->installEventFilter(this);
     // On a short screen the table gives up its height first, down to a few rows.
     // Its own idea of a good height is ignored, or the window would scroll while
