@@ -53,7 +53,7 @@ QPushButton[inst="tab"]:hover { color: %pri%; }
 QPushButton[inst="tab"]:checked { color: %panel%; background: %accent%; }
 QPushButton[inst="help"] { color: %sec%; background: %section%; border: 1px solid %bezel%; border-radius: 10px; padding: 0; }
 /* Keyboard focus: a two-pixel accent ring; the padding gives back the extra pixel so nothing moves. */
-QPushButton:focus { border: 2px solid %accent%; padding: 3px 10px; }
+QPushButton:focus { border: 2px solid %accent%; padding: 3px 10px; outline: none; }
 QPushButton[inst="go"]:focus, QPushButton[inst="seg"]:focus { border: 2px solid %accent%; padding: 4px 13px; }
 QPushButton[inst="seg"]:focus { padding: 4px 9px; }
 QPushButton[inst="primary"]:focus, QPushButton[inst="alarm"]:focus { border: 2px solid %accent%; padding: 5px 13px; }

@@ -19,7 +19,8 @@ InstToggle::InstToggle(const QString& text, QWidget* parent)
 QSize InstToggle::sizeHint() const
 {
     const QFontMetrics fm(font());
-    return QSize(fm.horizontalAdvance(text()) + 45, qMax(fm.height(), 20));
+    // Three pixels beyond the text leave room for the focus ring.
+    return QSize(fm.horizontalAdvance(text()) + 48, qMax(fm.height(), 20));
 }
 
 bool InstToggle::hitButton(const QPoint& pos) const
@@ -62,7 +63,7 @@ void InstToggle::paintEvent(QPaintEvent*)
 
     if (hasFocus()) {
         // The focus ring goes round the label, which the track leaves room for.
-        const double right = qMin<double>(width(), 43 + QFontMetrics(font()).horizontalAdvance(text()) + 3);
+        const double right = qMin<double>(width(), 43 + QFontMetrics(font()).horizontalAdvance(text()) + 4);
         p.setOpacity(1.0);
         p.setPen(QPen(pal.accent, 1.5));
         p.setBrush(Qt::NoBrush);

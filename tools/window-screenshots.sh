@@ -7,7 +7,7 @@
 #
 #   sudo tools/window-screenshots.sh [OUTPUT_DIR]      (default: docs/)
 #
-# Writes window-<light|dark>-<sync|off|wrong>.png and window-dark-150.png
+# Writes window-<light|dark>-<sync|off|wrong>.png, window-dark-notsetup.png and window-dark-150.png
 # (the 1366x768 screen at 150 %, window not set up yet). PELLUM_BUILD names the
 # build folder (default: build/ of this checkout); the program and the test
 # server must be built there. Needs root, xvfb-run, xwininfo, xdotool and
@@ -90,7 +90,7 @@ shot() {
         wrong) last_sync=$((now_ms + 45 * 60000)) ;;
         notsetup) last_sync=0 ;;
     esac
-    local dir=$scratch/$theme-$state
+    local dir=$scratch/$theme-$state${name:+-$name}
     mkdir -p "$dir"/{home,config/"Quorrel Two",data,cache,tmp,root/var/lib/tavrin-pellum,root/run/systemd/timesync}
     mkdir -m 700 "$dir/runtime"
     touch "$dir/root/run/systemd/timesync/synchronized"
@@ -150,5 +150,6 @@ for theme in light dark; do
         shot "$theme" "$state" && echo "window-screenshots: $out/window-$theme-$state.png" || failed=1
     done
 done
+shot dark notsetup && echo "window-screenshots: $out/window-dark-notsetup.png" || failed=1
 shot dark notsetup 1366x768 1.5 window-dark-150 && echo "window-screenshots: $out/window-dark-150.png" || failed=1
 exit "$failed"

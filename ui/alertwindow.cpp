@@ -36,7 +36,7 @@ const char* const kAlertStyleSheet =
     " border: 1px solid #ff453a; border-radius: 5px; padding: 8px 18px; }\n"
     "QPushButton[role=\"set\"]:hover { background: #ff6a60; }\n"
     // Keyboard focus: a white ring, the padding giving back the extra pixel.
-    "QPushButton:focus { border: 2px solid #ffffff; padding: 5px 11px; }\n"
+    "QPushButton:focus { border: 2px solid #ffffff; padding: 5px 11px; outline: none; }\n"
     "QPushButton[role=\"set\"]:focus { border: 2px solid #ffffff; padding: 7px 17px; }\n";
 
 const QColor kWindowFill(0x2a, 0x06, 0x06);
