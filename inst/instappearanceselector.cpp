@@ -1,6 +1,7 @@
 #include "instappearanceselector.h"
 
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -78,6 +79,8 @@ void drawMoonIcon(QPainter& p, const QPointF& c, const QColor& color)
 InstAppearanceSelector::InstAppearanceSelector(QWidget* parent)
     : QWidget(parent)
 {
+    setFocusPolicy(Qt::TabFocus);
+    updateAccessibleName();
 }
 
 void InstAppearanceSelector::setValue(Inst::Appearance value)
@@ -85,7 +88,24 @@ void InstAppearanceSelector::setValue(Inst::Appearance value)
     if (value == value_)
         return;
     value_ = value;
+    updateAccessibleName();
     update();
+}
+
+void InstAppearanceSelector::updateAccessibleName()
+{
+    setAccessibleName(QStringLiteral("Appearance: %1").arg(toolTipOf(int(value_))));
+}
+
+void InstAppearanceSelector::choose(Inst::Appearance chosen)
+{
+    if (chosen == value_)
+        return;
+    value_ = chosen;
+    updateAccessibleName();
+    update();
+    if (onChange_)
+        onChange_(chosen);
 }
 
 void InstAppearanceSelector::setOnChange(ChangeHandler handler)
@@ -134,13 +154,42 @@ void InstAppearanceSelector::mousePressEvent(QMouseEvent* event)
     const int index = segmentAt(event->position());
     if (index < 0 || event->button() != Qt::LeftButton)
         return;
-    const Inst::Appearance chosen = appearanceOf(index);
-    if (chosen == value_)
+    choose(appearanceOf(index));
+}
+
+void InstAppearanceSelector::keyPressEvent(QKeyEvent* event)
+{
+    // The arrows step through the segments; Space goes round them.
+    const int at = int(value_);
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        choose(appearanceOf(qMax(0, at - 1)));
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        choose(appearanceOf(qMin(kSegments - 1, at + 1)));
+        break;
+    case Qt::Key_Space:
+        choose(appearanceOf((at + 1) % kSegments));
+        break;
+    default:
+        QWidget::keyPressEvent(event);
         return;
-    value_ = chosen;
+    }
+    event->accept();
+}
+
+void InstAppearanceSelector::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
     update();
-    if (onChange_)
-        onChange_(chosen);
+}
+
+void InstAppearanceSelector::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void InstAppearanceSelector::paintEvent(QPaintEvent*)
@@ -155,6 +204,13 @@ void InstAppearanceSelector::paintEvent(QPaintEvent*)
     p.setPen(QPen(pal.bezel, 1.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
     p.setBrush(fill);
     p.drawRoundedRect(outline, outline.height() / 2, outline.height() / 2);
+    if (hasFocus()) {
+        // Focus ring: the pill's edge in the accent colour, drawn heavier.
+        const QRectF ring = QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75);
+        p.setPen(QPen(pal.accent, 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(ring, ring.height() / 2, ring.height() / 2);
+    }
 
     for (int i = 0; i < kSegments; ++i) {
         const QRectF seg = segmentRect(i);

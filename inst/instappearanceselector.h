@@ -29,9 +29,16 @@ public:
 protected:
     bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Shows the choice and tells the handler, as a click or a key does.
+    void choose(Inst::Appearance chosen);
+    void updateAccessibleName();
+
     Inst::Appearance value_ = Inst::Appearance::Dark;
     ChangeHandler onChange_;
 };

@@ -16,6 +16,7 @@ InstChip::InstChip(const QString& text, Kind kind, QWidget* parent)
     f.setWeight(QFont::DemiBold);
     setFont(f);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAccessibleName(text_);
 }
 
 void InstChip::setText(const QString& text)
@@ -23,6 +24,7 @@ void InstChip::setText(const QString& text)
     if (text == text_)
         return;
     text_ = text;
+    setAccessibleName(text_);
     updateGeometry();
     update();
 }

@@ -80,7 +80,23 @@ void InstLed::setText(const QString& text)
         if (!qFuzzyCompare(1.0 + oldWidth, 1.0 + newWidth))
             updateGeometry();
     }
+    updateAccessibleName();
     update();
+}
+
+void InstLed::setAccessibleLabel(const QString& label)
+{
+    accessibleLabel_ = label;
+    updateAccessibleName();
+}
+
+// Painted digits are invisible to assistive tools unless named in words.
+void InstLed::updateAccessibleName()
+{
+    QString name = accessibleLabel_;
+    if (!text_.isEmpty())
+        name += (name.isEmpty() ? QString() : QStringLiteral(" ")) + text_;
+    setAccessibleName(name);
 }
 
 void InstLed::setSizingText(const QString& text)

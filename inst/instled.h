@@ -24,6 +24,8 @@ public:
     void setState(State state);
     bool dim() const { return dim_; }
     void setDim(bool dim);
+    // What the digits stand for ("Clock"); screen readers hear it before the digits.
+    void setAccessibleLabel(const QString& label);
 
     // Width in px the digits of text take at the given digit height.
     static double textWidth(const QString& text, int digitHeight);
@@ -35,7 +37,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void updateAccessibleName();
+
     int digitHeight_;
+    QString accessibleLabel_;
     QString text_;
     QString sizingText_;
     State state_ = Go;

@@ -29,7 +29,6 @@ InstModuleHeader::InstModuleHeader(const QString& title, QWidget* parent)
 
     selector_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     selector_->setCursor(Qt::PointingHandCursor);
-    selector_->setAccessibleName(QStringLiteral("Appearance"));
 
     row->addWidget(dot_);
     row->addWidget(title_);

@@ -12,6 +12,7 @@
 
 InstReadout::InstReadout(const QString& title, QWidget* parent)
     : QWidget(parent)
+    , title_(title)
     , caption_(Inst::makeCaption(title.toUpper(), this))
 {
     auto* column = new QVBoxLayout(this);
@@ -40,6 +41,7 @@ InstReadout::InstReadout(const QString& title, QWidget* parent)
     valueRow->setFixedHeight(led_->sizeHint().height());
 
     column->addWidget(valueRow);
+    setAccessibleName(title_);
 }
 
 bool InstReadout::showsAsDigits(const QString& value)
@@ -71,6 +73,11 @@ void InstReadout::setValue(const QString& value, const QString& unit)
         unit_->clear();
         unit_->hide();
     }
+    // The value may be painted digits: say in words what the readout shows.
+    QString spoken = title_ + QLatin1Char(' ') + value;
+    if (showsAsDigits(value) && !unit.isEmpty())
+        spoken += QLatin1Char(' ') + unit;
+    setAccessibleName(spoken);
 }
 
 void InstReadout::setPlaceholder(const QString& digits)
@@ -80,6 +87,7 @@ void InstReadout::setPlaceholder(const QString& digits)
     led_->show();
     led_->setText(digits);
     led_->setDim(true);
+    setAccessibleName(tr("%1 not measured").arg(title_));
 }
 
 void InstReadout::setTone(const char* tone)

@@ -32,6 +32,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QString title_;
     QLabel* caption_;
     InstLed* led_;
     QLabel* value_;

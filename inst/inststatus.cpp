@@ -26,6 +26,21 @@ void InstStatus::setText(const QString& text)
     main_->setText(mainPart.toUpper());
     detail_->setText(detailPart.toUpper());
     detail_->setVisible(!detailPart.isEmpty());
+    updateAccessibleName();
+}
+
+void InstStatus::setAccessibleLabel(const QString& label)
+{
+    accessibleLabel_ = label;
+    updateAccessibleName();
+}
+
+void InstStatus::updateAccessibleName()
+{
+    // In the text's own case: upper-case chips would be spelled out letter by letter.
+    QString spoken = text_;
+    spoken.replace(QStringLiteral(" - "), QStringLiteral(", "));
+    setAccessibleName(accessibleLabel_.isEmpty() ? spoken : accessibleLabel_ + QStringLiteral(": ") + spoken);
 }
 
 void InstStatus::setKind(InstChip::Kind kind)

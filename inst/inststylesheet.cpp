@@ -52,7 +52,17 @@ QPushButton[inst="tab"] { color: %sec%; background: transparent; border: none; b
 QPushButton[inst="tab"]:hover { color: %pri%; }
 QPushButton[inst="tab"]:checked { color: %panel%; background: %accent%; }
 QPushButton[inst="help"] { color: %sec%; background: %section%; border: 1px solid %bezel%; border-radius: 10px; padding: 0; }
-QTableView { background: transparent; alternate-background-color: transparent; color: %pri%; border: none; gridline-color: transparent; outline: 0; selection-background-color: transparent; selection-color: %pri%; }
+/* Keyboard focus: a two-pixel accent ring; the padding gives back the extra pixel so nothing moves. */
+QPushButton:focus { border: 2px solid %accent%; padding: 3px 10px; outline: none; }
+QPushButton[inst="go"]:focus, QPushButton[inst="seg"]:focus { border: 2px solid %accent%; padding: 4px 13px; }
+QPushButton[inst="seg"]:focus { padding: 4px 9px; }
+QPushButton[inst="primary"]:focus, QPushButton[inst="alarm"]:focus { border: 2px solid %accent%; padding: 5px 13px; }
+QPushButton[inst="tab"]:focus { border: 2px solid %accent%; padding: 2px 12px; }
+QPushButton[inst="help"]:focus { border: 2px solid %accent%; }
+QTableView:focus { border: 1px solid %accent%; }
+/* Dialogs opened over a themed window wear its colours too. */
+QDialog { background: %panel%; color: %pri%; }
+QTableView { background: transparent; alternate-background-color: transparent; color: %pri%; border: 1px solid transparent; border-radius: 4px; gridline-color: transparent; outline: 0; selection-background-color: transparent; selection-color: %pri%; }
 QTableView::item { border: none; border-top: 1px solid %grid%; padding: 0 10px 0 0; }
 QTableView::item:selected { background: %acc14%; color: %pri%; }
 QTableView[pulse="bright"]::item:selected { background: %amber40%; }

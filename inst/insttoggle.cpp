@@ -4,6 +4,7 @@
 #include "insttheme.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QPainter>
 
 InstToggle::InstToggle(const QString& text, QWidget* parent)
@@ -11,17 +12,33 @@ InstToggle::InstToggle(const QString& text, QWidget* parent)
 {
     setFont(Inst::uiFont(12.5, 500));
     setCursor(Qt::PointingHandCursor);
+    // Reached by Tab like the buttons; a click leaves no focus ring behind.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 QSize InstToggle::sizeHint() const
 {
     const QFontMetrics fm(font());
-    return QSize(fm.horizontalAdvance(text()) + 45, qMax(fm.height(), 20));
+    // Three pixels beyond the text leave room for the focus ring.
+    return QSize(fm.horizontalAdvance(text()) + 48, qMax(fm.height(), 20));
 }
 
 bool InstToggle::hitButton(const QPoint& pos) const
 {
     return rect().contains(pos);
+}
+
+void InstToggle::keyPressEvent(QKeyEvent* event)
+{
+    // Left means off and Right on, as the knob moves; Space is the button's own.
+    const int key = event->key();
+    if (key == Qt::Key_Left || key == Qt::Key_Right) {
+        if (isChecked() != (key == Qt::Key_Right))
+            click();
+        event->accept();
+        return;
+    }
+    QCheckBox::keyPressEvent(event);
 }
 
 void InstToggle::paintEvent(QPaintEvent*)
@@ -43,4 +60,13 @@ void InstToggle::paintEvent(QPaintEvent*)
     p.setPen(pal.pri);
     p.setFont(font());
     p.drawText(QRect(43, 0, qMax(0, width() - 43), height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+
+    if (hasFocus()) {
+        // The focus ring goes round the label, which the track leaves room for.
+        const double right = qMin<double>(width(), 43 + QFontMetrics(font()).horizontalAdvance(text()) + 4);
+        p.setOpacity(1.0);
+        p.setPen(QPen(pal.accent, 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(QPointF(39.75, 0.75), QPointF(right - 0.75, height() - 0.75)), 4, 4);
+    }
 }

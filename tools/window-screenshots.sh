@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Screenshots of the main window of the real program on a virtual X screen,
-# in light and dark, in the states In sync, Clock is off and Clock wrong.
+# in light and dark, in the states In sync, Clock is off and Clock wrong, and
+# the whole of a 1366x768 screen at 150 % scaling with the window on it.
 # The program and two test servers ("Atlas", "Lab bench") run on a private
 # test LAN (network namespaces); nothing reaches the machine's own network.
 #
 #   sudo tools/window-screenshots.sh [OUTPUT_DIR]      (default: docs/)
 #
-# Writes window-<light|dark>-<sync|off|wrong>.png. PELLUM_BUILD names the
+# Writes window-<light|dark>-<sync|off|wrong>.png, window-dark-notsetup.png and window-dark-150.png
+# (the 1366x768 screen at 150 %, window not set up yet). PELLUM_BUILD names the
 # build folder (default: build/ of this checkout); the program and the test
 # server must be built there. Needs root, xvfb-run, xwininfo, xdotool and
 # ImageMagick's import.
@@ -76,21 +78,24 @@ start_server() {
     return 1
 }
 
-# shot <theme> <state>
+# shot <theme> <state> [<screen> <scale> <name>]: with a name, the whole
+# screen is taken, not only the window.
 shot() {
-    local theme=$1 state=$2 offset=0 last_sync
+    local theme=$1 state=$2 screen=${3:-1400x1000} scale=${4:-1} name=${5:-} offset=0 last_sync
     local now_ms=$(( $(date +%s%N) / 1000000 ))
     case $state in
         sync) last_sync=$((now_ms - 60000)) ;;
         off) offset=1500; last_sync=$((now_ms - 20 * 60000)) ;;
         # The stored last sync lies ahead of the clock: the clock went back.
         wrong) last_sync=$((now_ms + 45 * 60000)) ;;
+        notsetup) last_sync=0 ;;
     esac
-    local dir=$scratch/$theme-$state
+    local dir=$scratch/$theme-$state${name:+-$name}
     mkdir -p "$dir"/{home,config/"Quorrel Two",data,cache,tmp,root/var/lib/tavrin-pellum,root/run/systemd/timesync}
     mkdir -m 700 "$dir/runtime"
     touch "$dir/root/run/systemd/timesync/synchronized"
-    printf '[General]\nServer=%s\nHasPrevious=0\n' "$atlas" >"$dir/root/var/lib/tavrin-pellum/setup.ini"
+    [ "$state" = notsetup ] ||
+        printf '[General]\nServer=%s\nHasPrevious=0\n' "$atlas" >"$dir/root/var/lib/tavrin-pellum/setup.ini"
     printf '[General]\napp.appearance=%s\n\n[clock]\nlastSyncUtcMs=%s\n\n[server]\naddress=%s\nname=Atlas\nsteady=true\n' \
         "$theme" "$last_sync" "$atlas" >"$dir/config/Quorrel Two/Tavrin Pellum.conf"
 
@@ -104,8 +109,8 @@ shot() {
         HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data" \
         XDG_CACHE_HOME="$dir/cache" XDG_RUNTIME_DIR="$dir/runtime" TMPDIR="$dir/tmp" \
         TAVRIN_PELLUM_ROOT="$dir/root" TAVRIN_PELLUM_SYNC_WAIT=2 USERNAME=pellum-shots \
-        QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS= \
-        xvfb-run -a -s '-screen 0 1400x1000x24 -nolisten tcp' bash -c '
+        QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS= QT_SCALE_FACTOR="$scale" \
+        xvfb-run -a -s "-screen 0 ${screen}x24 -nolisten tcp" bash -c '
             "$1" >"$2/program.log" 2>&1 &
             pid=$!
             sleep "$4"
@@ -117,7 +122,9 @@ shot() {
             sleep 1
             id=$(xdotool search --onlyvisible --name "^Tavrin Pellum$" 2>/dev/null | head -n 1)
             ok=1
-            if [ -n "$id" ]; then
+            if [ -n "$id" ] && [ "$5" = whole ]; then
+                import -window root "$3" && ok=0
+            elif [ -n "$id" ]; then
                 eval "$(xwininfo -id "$id" | awk -F: "
                     /Absolute upper-left X/ {print \"x=\" \$2+0}
                     /Absolute upper-left Y/ {print \"y=\" \$2+0}
@@ -130,7 +137,7 @@ shot() {
             kill "$pid" 2>/dev/null
             wait "$pid" 2>/dev/null
             exit $ok
-        ' bash "$program" "$dir" "$out/window-$theme-$state.png" "$settle_s"
+        ' bash "$program" "$dir" "$out/${name:-window-$theme-$state}.png" "$settle_s" "${name:+whole}"
     local status=$?
     stop_servers
     [ "$status" = 0 ] || { echo "window-screenshots: $theme/$state failed" >&2; cat "$dir/program.log" >&2; }
@@ -143,4 +150,6 @@ for theme in light dark; do
         shot "$theme" "$state" && echo "window-screenshots: $out/window-$theme-$state.png" || failed=1
     done
 done
+shot dark notsetup && echo "window-screenshots: $out/window-dark-notsetup.png" || failed=1
+shot dark notsetup 1366x768 1.5 window-dark-150 && echo "window-screenshots: $out/window-dark-150.png" || failed=1
 exit "$failed"

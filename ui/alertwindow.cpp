@@ -34,7 +34,10 @@ const char* const kAlertStyleSheet =
     "QPushButton:hover { border: 1px solid #ff453a; color: #ffffff; }\n"
     "QPushButton[role=\"set\"] { color: #1a0303; background: #ff453a;"
     " border: 1px solid #ff453a; border-radius: 5px; padding: 8px 18px; }\n"
-    "QPushButton[role=\"set\"]:hover { background: #ff6a60; }\n";
+    "QPushButton[role=\"set\"]:hover { background: #ff6a60; }\n"
+    // Keyboard focus: a white ring, the padding giving back the extra pixel.
+    "QPushButton:focus { border: 2px solid #ffffff; padding: 5px 11px; outline: none; }\n"
+    "QPushButton[role=\"set\"]:focus { border: 2px solid #ffffff; padding: 7px 17px; }\n";
 
 const QColor kWindowFill(0x2a, 0x06, 0x06);
 const QColor kWindowEdge(0xff, 0x45, 0x3a);
@@ -119,6 +122,7 @@ void AlertWindow::buildLayout()
     clockDisplay->setState(InstLed::Bad);
     clockDisplay->setSizingText(QStringLiteral("00:00:00"));
     clockDisplay->setStyleSheet(QStringLiteral("border: none;"));
+    clockDisplay->setAccessibleLabel(tr("Clock"));
     panelLayout->addWidget(clockDisplay, 0, Qt::AlignHCenter);
     clockLine = makeLabel(QString(), "clockline", Inst::monoFont(12.5, 400), panel);
     clockLine->setObjectName(QStringLiteral("clockLine"));

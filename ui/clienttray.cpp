@@ -2,6 +2,7 @@
 
 #include "clockwatcher.h"
 #include "instschemewatcher.h"
+#include "statustexts.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -158,7 +159,7 @@ QPixmap ClientTray::paintLamp(ClockState state, bool lit, bool darkInk, int size
 
 QString ClientTray::stateLine() const
 {
-    const ClockState s = watcher ? watcher->state() : ClockState::None;
+    const ClockState s = shownState();
     QString line = stateWord(s);
     const QString label = watcher ? watcher->serverLabel() : QString();
     if (!label.isEmpty() && s != ClockState::None)
@@ -175,9 +176,14 @@ QString ClientTray::lastSyncLine() const
     return tr("Last sync %1").arg(local.toString(QStringLiteral("ddd d MMM, HH:mm:ss")));
 }
 
+ClockState ClientTray::shownState() const
+{
+    return watcher ? StatusTexts::shownState(watcher->state(), watcher->serverHost()) : ClockState::None;
+}
+
 void ClientTray::refresh()
 {
-    const ClockState s = watcher ? watcher->state() : ClockState::None;
+    const ClockState s = shownState();
 
     if (s == ClockState::Off || s == ClockState::Wrong) {
         const int wanted = s == ClockState::Off ? kOffBlinkMs : kWrongBlinkMs;
@@ -197,7 +203,8 @@ void ClientTray::refresh()
     trayIcon->setIcon(icon);
 
     const QString line = stateLine();
-    statusAction->setText(line);
+    // A menu reads "&" as the mark of a shortcut key; a server name means it literally.
+    statusAction->setText(QString(line).replace(QLatin1Char('&'), QStringLiteral("&&")));
     lastSyncAction->setText(lastSyncLine());
 
     syncNowAction->setEnabled(watcher && !watcher->serverHost().isEmpty());

@@ -46,6 +46,7 @@ signals:
 
 private:
     void refresh();
+    ClockState shownState() const;
 
     QPointer<ClockWatcher> watcher;
     QSystemTrayIcon* trayIcon = nullptr;

@@ -7,8 +7,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -16,6 +21,10 @@
 namespace {
 
 const char kAppearanceKey[] = "app.appearance";
+// The size the window opens at wherever the screen has room for it.
+const QSize kPreferredSize(600, 752);
+// Room kept for the window manager's frame until the real one is known.
+const QMargins kFrameAllowance(0, 32, 0, 0);
 
 QLabel* makeLabel(const QString& text, const QFont& font, const char* tone, QWidget* parent)
 {
@@ -44,7 +53,6 @@ PellumWindow::PellumWindow(ClockWatcher* watcher, QWidget* parent)
     , watcher(watcher)
 {
     setWindowTitle(QStringLiteral("Tavrin Pellum"));
-    setMinimumSize(600, 752);
 
     Inst::ensureFonts();
 
@@ -58,7 +66,8 @@ PellumWindow::PellumWindow(ClockWatcher* watcher, QWidget* parent)
     buildWidgets();
     wireSignals();
 
-    Inst::applyTheme(content);
+    // On the window, not only its content, so that its dialogs wear the theme too.
+    Inst::applyTheme(this);
 
     header->appearanceSelector()->setOnChange([this](Inst::Appearance choice) {
         QSettings().setValue(QLatin1String(kAppearanceKey), Inst::appearanceToString(choice));
@@ -71,9 +80,49 @@ PellumWindow::PellumWindow(ClockWatcher* watcher, QWidget* parent)
     reloadSetup();
     updateStatus();
     updateButtons();
+    resize(fittedSize());
 }
 
 PellumWindow::~PellumWindow() = default;
+
+QSize PellumWindow::fittedSize() const
+{
+    const QScreen* where = screen();
+    if (!where)
+        return kPreferredSize;
+    QMargins frame = kFrameAllowance;
+    if (isVisible()) {
+        const QRect outer = frameGeometry();
+        const QRect inner = geometry();
+        frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                         outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    }
+    const QRect room = where->availableGeometry().marginsRemoved(frame);
+    return kPreferredSize.boundedTo(room.size()).expandedTo(minimumSizeHint());
+}
+
+void PellumWindow::fitToScreen()
+{
+    const QScreen* where = screen();
+    if (!where)
+        return;
+    // Nothing is cut sideways: the body keeps its own width, scroll bar included.
+    scroller->setMinimumWidth(scroller->widget()->minimumSizeHint().width()
+                              + scroller->verticalScrollBar()->sizeHint().width());
+    const QSize fitted = fittedSize();
+    if (width() > fitted.width() || height() > fitted.height())
+        resize(fitted.boundedTo(size()));
+    // Keep the whole frame, the set-up button's row included, on the screen.
+    const QRect room = where->availableGeometry();
+    QRect outer = frameGeometry();
+    if (!room.contains(outer)) {
+        outer.moveRight(qMin(outer.right(), room.right()));
+        outer.moveBottom(qMin(outer.bottom(), room.bottom()));
+        outer.moveLeft(qMax(outer.left(), room.left()));
+        outer.moveTop(qMax(outer.top(), room.top()));
+        move(outer.topLeft());
+    }
+}
 
 void PellumWindow::buildWidgets()
 {
@@ -93,10 +142,17 @@ void PellumWindow::buildWidgets()
     header->appearanceSelector()->setValue(Inst::appearance());
     contentLayout->addWidget(header);
 
-    auto* body = new QWidget(content);
-    contentLayout->addWidget(body, 1);
+    // On a short screen the body scrolls: the server table gives up its
+    // height first, and the action row below always stays in view.
+    scroller = new QScrollArea(content);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->viewport()->setAutoFillBackground(false);
+    auto* body = new QWidget(scroller);
     auto* bodyLayout = new QVBoxLayout(body);
-    bodyLayout->setContentsMargins(12, 12, 12, 12);
+    bodyLayout->setContentsMargins(12, 12, 12, 0);
     bodyLayout->setSpacing(10);
 
     // Status screen: state chips, the big clock and the date line.
@@ -106,6 +162,7 @@ void PellumWindow::buildWidgets()
     screenLayout->setSpacing(5);
     statusLine = new InstStatus(screen);
     statusLine->setObjectName(QStringLiteral("statusLine"));
+    statusLine->setAccessibleLabel(QStringLiteral("State"));
     screenLayout->addWidget(statusLine);
     clockLed = new InstLed(64, screen);
     clockLed->setObjectName(QStringLiteral("clockLed"));
@@ -113,6 +170,7 @@ void PellumWindow::buildWidgets()
     clockLed->setSizingText(QStringLiteral("00:00:00"));
     clockLed->setText(QStringLiteral("--:--:--"));
     clockLed->setDim(true);
+    clockLed->setAccessibleLabel(QStringLiteral("Clock"));
     dateLine = makeLabel(QString(), Inst::monoFont(12.5, 400, 0), "sec", screen);
     dateLine->setObjectName(QStringLiteral("dateLine"));
     dateLine->setAlignment(Qt::AlignHCenter);
@@ -165,6 +223,7 @@ void PellumWindow::buildWidgets()
     alertLink = makeLabel(QString(), Inst::uiFont(12.5, 500), nullptr, body);
     alertLink->setObjectName(QStringLiteral("alertLink"));
     alertLink->setTextFormat(Qt::RichText);
+    alertLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     alertLink->setWordWrap(true);
     alertLink->hide();
     bodyLayout->addWidget(alertLink);
@@ -203,17 +262,23 @@ void PellumWindow::buildWidgets()
     loginRow->addWidget(loginNote);
     bezel->contentLayout()->addLayout(loginRow);
     bodyLayout->addWidget(bezel);
+    scroller->setWidget(body);
+    // The scroll area fills its widget with the plain palette; the panel colour shows through instead.
+    body->setAutoFillBackground(false);
+    contentLayout->addWidget(scroller, 1);
 
-    auto* actions = new QHBoxLayout;
+    auto* actionBar = new QWidget(content);
+    auto* actions = new QHBoxLayout(actionBar);
+    actions->setContentsMargins(12, 10, 12, 12);
     actions->setSpacing(8);
     enterIpButton = makeButton(QStringLiteral("Enter IP address\u2026"), Inst::ButtonRole::Plain,
-                               "enterIpButton", body);
+                               "enterIpButton", actionBar);
     removeButton = makeButton(QStringLiteral("Remove\u2026"), Inst::ButtonRole::Plain,
-                              "removeButton", body);
+                              "removeButton", actionBar);
     syncNowButton = makeButton(QStringLiteral("Sync now"), Inst::ButtonRole::Plain,
-                               "syncNowButton", body);
+                               "syncNowButton", actionBar);
     setupButton = makeButton(QStringLiteral("SET UP THIS COMPUTER"), Inst::ButtonRole::Primary,
-                             "setupButton", body);
+                             "setupButton", actionBar);
     setupButton->setDefault(true);
     enterIpButton->setToolTip(QStringLiteral("Set up a server by its IP address if it isn't listed."));
     removeButton->setToolTip(QStringLiteral("Stop syncing this computer and put its time settings back."));
@@ -224,7 +289,13 @@ void PellumWindow::buildWidgets()
     actions->addWidget(syncNowButton);
     actions->addStretch();
     actions->addWidget(setupButton);
-    bodyLayout->addLayout(actions);
+    contentLayout->addWidget(actionBar);
+
+    // Tab goes through the controls in reading order.
+    QWidget* order[] = {header->appearanceSelector(), searchButton, serverTable, alertLink, watchToggle,
+                        loginToggle, enterIpButton, removeButton, syncNowButton, setupButton};
+    for (size_t i = 1; i < sizeof(order) / sizeof(order[0]); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
     refreshToggles();
 }
@@ -254,7 +325,7 @@ void PellumWindow::wireSignals()
 void PellumWindow::retheme()
 {
     Inst::setDark(Inst::wantsDark());
-    Inst::applyTheme(content);
+    Inst::applyTheme(this);
     const int row = serverTable->currentRow();
     fillServerTable();
     if (row >= 0 && row < serverTable->rowCount())
@@ -306,11 +377,27 @@ void PellumWindow::refreshToggles()
     }
 }
 
+bool PellumWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Return in the table is the keyboard's way to the set-up button.
+    if (watched == serverTable && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && setupButton->isEnabled()) {
+            setupSelected();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void PellumWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    fitToScreen();
     if (firstShowPending) {
         firstShowPending = false;
+        // Choosing a server is what the window is for: the arrows work at once.
+        serverTable->setFocus(Qt::OtherFocusReason);
         startScan();
     } else {
         rescanIfStale();

@@ -16,6 +16,7 @@ class InstStatus;
 class InstToggle;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QTableWidget;
 
 // The program's one ordinary window: the clock's standing against its server,
@@ -64,11 +65,15 @@ public slots:
     void updateStatus();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The preferred size within the room the screen has for the window.
+    QSize fittedSize() const;
+    void fitToScreen();
     void buildWidgets();
     void setUpServerTable();
     void wireSignals();
@@ -77,6 +82,7 @@ private:
     ClockWatcher* watcher = nullptr;
     DiscoveryClient* discovery = nullptr;
     QWidget* content = nullptr;
+    QScrollArea* scroller = nullptr;
     InstModuleHeader* header = nullptr;
     InstStatus* statusLine = nullptr;
     InstLed* clockLed = nullptr;

@@ -54,7 +54,16 @@ void PellumWindow::setUpServerTable()
     serverTable->verticalHeader()->setDefaultSectionSize(30);
     serverTable->setShowGrid(false);
     serverTable->setFrameShape(QFrame::NoFrame);
-    serverTable->setFocusPolicy(Qt::NoFocus);
+    // Keyboard users choose with the arrows and set up with Return.
+    serverTable->setFocusPolicy(Qt::StrongFocus);
+    // Tab leaves the table for the next control instead of walking its cells.
+    serverTable->setTabKeyNavigation(false);
+    serverTable->installEventFilter(this);
+    // On a short screen the table gives up its height first, down to a few rows.
+    // Its own idea of a good height is ignored, or the window would scroll while
+    // the table still had rows to give.
+    serverTable->setMinimumHeight(columns->sizeHint().height() + 3 * 30 + 2);
+    serverTable->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     serverTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     serverTable->setSelectionMode(QAbstractItemView::SingleSelection);
     serverTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -82,10 +91,15 @@ int PellumWindow::fillServerTable()
         const DiscoveredServer& server = servers.at(row);
         auto* name = new QTableWidgetItem(server.name);
         name->setFont(nameFont);
+        // A long name is cut off in the cell; hovering shows it whole.
+        name->setToolTip(server.name);
         auto* address = new QTableWidgetItem(server.address);
         auto* stratum = new QTableWidgetItem(server.stratum == 0 ? QStringLiteral("\u2014")
                                                                  : QString::number(server.stratum));
+        const ServerRating::Status status = ServerRating::status(server, currentServer);
+        // The word is painted by the chip; assistive tools read it from the item.
         auto* statusItem = new QTableWidgetItem(QString());
+        statusItem->setData(Qt::AccessibleTextRole, status.word);
         const bool ready = ServerRating::ready(server);
         if (!ready) {
             for (QTableWidgetItem* item : {name, address, stratum, statusItem})
@@ -96,7 +110,6 @@ int PellumWindow::fillServerTable()
         serverTable->setItem(row, 2, stratum);
         serverTable->setItem(row, 3, statusItem);
 
-        const ServerRating::Status status = ServerRating::status(server, currentServer);
         auto* cell = new QWidget;
         auto* cellLayout = new QHBoxLayout(cell);
         cellLayout->setContentsMargins(0, 0, 10, 0);

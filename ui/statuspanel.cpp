@@ -23,11 +23,12 @@ void showValue(InstReadout* readout, const StatusTexts::Value& value)
 
 void PellumWindow::updateStatus()
 {
-    const ClockState state = watcher->state();
+    const ClockState state = StatusTexts::shownState(watcher->state(), watcher->serverHost());
     const ClockReading reading = watcher->snapshot();
     const QDateTime now = QDateTime::fromMSecsSinceEpoch(reading.nowMs);
 
     header->dot()->setColor(stateColor(state));
+    header->dot()->setAccessibleName(QStringLiteral("Lamp: %1").arg(stateTrayWord(state)));
 
     const StatusTexts::Line line =
         StatusTexts::statusLine(state, reading, watcher->serverHost(), watcher->serverLabel());
@@ -45,12 +46,8 @@ void PellumWindow::updateStatus()
     showValue(lastSyncReadout, StatusTexts::lastSync(now, reading.lastSyncUtcMs));
     showValue(serverHeardReadout, StatusTexts::serverHeard(watcher->msSinceHeard(), reading.lastSyncUtcMs));
 
-    if (watcher->reporting()) {
-        const bool reported = watcher->isReported();
-        reportedReadout->setValue(reported ? QStringLiteral("yes") : QStringLiteral("not heard"), QString());
-        reportedReadout->setTone(reported ? "go" : "sec");
-    } else {
-        reportedReadout->setValue(QStringLiteral("off"), QString());
-        reportedReadout->setTone("muted");
-    }
+    const StatusTexts::Value reported =
+        StatusTexts::reported(watcher->reporting(), watcher->isReported(), watcher->serverHost());
+    reportedReadout->setValue(reported.value, reported.unit);
+    reportedReadout->setTone(reported.tone);
 }

@@ -6,11 +6,16 @@
 
 namespace StatusTexts {
 
+ClockState shownState(ClockState state, const QString& host)
+{
+    return host.isEmpty() && state != ClockState::Wrong ? ClockState::None : state;
+}
+
 Line statusLine(ClockState state, const ClockReading& reading, const QString& host,
                 const QString& label)
 {
     Line line{QString(), InstChip::Bad, InstChip::Sec, QStringLiteral("this computer's clock")};
-    switch (state) {
+    switch (shownState(state, host)) {
     case ClockState::Sync:
         line.text = QStringLiteral("In sync - %1").arg(label);
         line.mainKind = InstChip::Go;
@@ -39,7 +44,9 @@ Line statusLine(ClockState state, const ClockReading& reading, const QString& ho
     default:
         line.text = host.isEmpty() ? QStringLiteral("No server")
                                    : QStringLiteral("No server - %1 does not answer").arg(label);
-        line.subLine = QStringLiteral("this computer has never synced");
+        // A set-up removed after syncing leaves a last sync behind.
+        if (reading.lastSyncUtcMs <= 0)
+            line.subLine = QStringLiteral("this computer has never synced");
         break;
     }
     return line;
@@ -76,6 +83,17 @@ Value serverHeard(qint64 msSinceHeard, qint64 lastSyncUtcMs)
     if (msSinceHeard < 100000)
         return {QString::number(msSinceHeard / 1000), QStringLiteral("s ago")};
     return {QString::number(msSinceHeard / 60000), QStringLiteral("min ago")};
+}
+
+Value reported(bool reporting, bool isReported, const QString& host)
+{
+    if (!reporting)
+        return {QStringLiteral("off"), QString(), false, "muted"};
+    // Reports need a server to go to: "not heard" would blame one that does not exist.
+    if (host.isEmpty())
+        return {QStringLiteral("no server"), QString(), false, "muted"};
+    return isReported ? Value{QStringLiteral("yes"), QString(), false, "go"}
+                      : Value{QStringLiteral("not heard"), QString(), false, "sec"};
 }
 
 } // namespace StatusTexts

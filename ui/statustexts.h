@@ -21,7 +21,12 @@ struct Value {
     QString value;
     QString unit;
     bool placeholder = false; // shown as dimmed digits
+    const char* tone = nullptr;
 };
+
+// The state as the windows name it: with no server set there is nothing to
+// hear, so a stored last sync alone does not make the server "not heard".
+ClockState shownState(ClockState state, const QString& host);
 
 // `host` is the configured server, `label` its name or else its host.
 Line statusLine(ClockState state, const ClockReading& reading, const QString& host,
@@ -30,5 +35,6 @@ QString dateLine(const QDateTime& now, const QString& subLine);
 Value offset(const ClockReading& reading);
 Value lastSync(const QDateTime& now, qint64 lastSyncUtcMs);
 Value serverHeard(qint64 msSinceHeard, qint64 lastSyncUtcMs);
+Value reported(bool reporting, bool isReported, const QString& host);
 
 } // namespace StatusTexts

@@ -70,14 +70,14 @@ InstSection* lampsSection(QWidget* parent)
         led("07.12.2026", 16, InstLed::Warn, true),
     }, 18));
 
-    auto colouredDot = [](const QColor& c) -> QWidget* {
+    // The dots name their palette role; themeGalleryBoard colours them for the theme in force.
+    auto colouredDot = [](const char* role) -> QWidget* {
         auto* d = new InstDot(nullptr, 10);
-        d->setColor(c);
+        d->setProperty("paletteRole", QByteArray(role));
         return d;
     };
-    const Inst::Palette& p = Inst::colors();
     body->addWidget(row(section, {
-        new InstDot(nullptr, 10), colouredDot(p.amber), colouredDot(p.red), colouredDot(p.accent),
+        new InstDot(nullptr, 10), colouredDot("amber"), colouredDot("red"), colouredDot("accent"),
         new InstChip("READY", InstChip::Go), new InstChip("INFO", InstChip::Info),
         new InstChip("SLOW", InstChip::Warn), new InstChip("NO ANSWER", InstChip::Bad),
         new InstChip("SEC", InstChip::Sec), new InstChip("KIND 7", static_cast<InstChip::Kind>(7)),
@@ -218,6 +218,21 @@ QWidget* panelsColumn(QWidget* parent)
 }
 
 } // namespace
+
+void themeGalleryBoard(QWidget* board)
+{
+    Inst::applyTheme(board);
+    const Inst::Palette& p = Inst::colors();
+    for (InstDot* dot : board->findChildren<InstDot*>()) {
+        const QByteArray role = dot->property("paletteRole").toByteArray();
+        if (role == "amber")
+            dot->setColor(p.amber);
+        else if (role == "red")
+            dot->setColor(p.red);
+        else if (role == "accent")
+            dot->setColor(p.accent);
+    }
+}
 
 QWidget* makeGalleryBoard(QWidget* parent)
 {

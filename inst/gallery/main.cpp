@@ -20,7 +20,7 @@ namespace {
 QPixmap snapshot(QWidget* board, bool dark)
 {
     Inst::setDark(dark);
-    Inst::applyTheme(board);
+    themeGalleryBoard(board);
     board->adjustSize();
     // Let text panes settle their scroll bars before the picture is taken.
     QCoreApplication::processEvents();
@@ -51,12 +51,17 @@ int main(int argc, char** argv)
         header->appearanceSelector()->setValue(choice);
         header->appearanceSelector()->setOnChange([board](Inst::Appearance a) {
             Inst::setAppearance(a);
-            Inst::refreshTheme(board);
+            Inst::setDark(Inst::wantsDark());
+            themeGalleryBoard(board);
         });
         auto* watcher = new Inst::SchemeWatcher(board);
         QObject::connect(watcher, &Inst::SchemeWatcher::schemeChanged, board,
-                         [board] { Inst::refreshTheme(board); });
-        Inst::refreshTheme(board);
+                         [board] {
+                             Inst::setDark(Inst::wantsDark());
+                             themeGalleryBoard(board);
+                         });
+        Inst::setDark(Inst::wantsDark());
+        themeGalleryBoard(board);
         board->move(0, 0);
         board->show();
         // The size lets a screenshot script crop the board from the screen.

@@ -1,6 +1,6 @@
 #pragma once
 
-// Puts a real ClockWatcher into any clock state for the tray and alert tests:
+// Puts a real ClockWatcher into any clock state for the alert demo:
 // a loopback time server on an ephemeral port answers its probes, and the
 // watcher's wall clock can be moved by a skew.
 

@@ -1,0 +1,210 @@
+// Faults of the windows and the tray, each caught where the user met it:
+// readouts at their borders, typed addresses, the no-server wording, the tray
+// menu, the alert's editors, names from the network, the set-up box, dialogs.
+#include "addresscheck.h"
+#include "alertwindow.h"
+#include "clienttray.h"
+#include "clockwatcher.h"
+#include "inst.h"
+#include "pellumwindow.h"
+#include "statustexts.h"
+#include "../netlan/privateloopback.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTimer>
+
+namespace {
+const qint64 kNow = QDateTime::currentMSecsSinceEpoch();
+
+void writeSetupRecord(const QString& server)
+{
+    const QString dir = qEnvironmentVariable("TAVRIN_PELLUM_ROOT") + QStringLiteral("/var/lib/tavrin-pellum");
+    QDir().mkpath(dir);
+    QSettings record(dir + QStringLiteral("/setup.ini"), QSettings::IniFormat);
+    record.setValue(QStringLiteral("Server"), server);
+}
+} // namespace
+
+class TstWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { QSettings().clear(); }
+
+    void readoutBorders_data()
+    {
+        QTest::addColumn<bool>("heard");
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("offset 9.999 s") << true << qint64(9999) << "9.999 s";
+        QTest::newRow("offset 10 s") << true << qint64(10000) << "10 s ";
+        QTest::newRow("heard 99.999 s") << false << qint64(99999) << "99 s ago";
+        QTest::newRow("heard 100 s") << false << qint64(100000) << "1 min ago";
+    }
+    // A readout switched unit or form one step off its border.
+    void readoutBorders()
+    {
+        QFETCH(bool, heard);
+        QFETCH(qint64, ms);
+        QFETCH(QString, shown);
+        const StatusTexts::Value v = heard ? StatusTexts::offset({kNow, true, ms, 0}) : StatusTexts::serverHeard(ms, 0);
+        QCOMPARE(v.value + QLatin1Char(' ') + v.unit, shown);
+    }
+
+    void typedAddresses_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("plain") << "10.0.0.5" << true;
+        QTest::newRow("leading zero, read as octal") << "010.0.0.5" << false;
+        QTest::newRow("three parts, read as 1.2.0.3") << "1.2.3" << false;
+        QTest::newRow("broadcast") << "255.255.255.255" << false;
+    }
+    // A typed address in a short or octal form set up a different computer.
+    void typedAddresses()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, usable);
+        QString address;
+        QCOMPARE(AddressCheck::check(typed, &address) == AddressCheck::Usable, usable);
+    }
+
+    // After a removal the window and tray said "server not heard" and "not heard" with no server at all.
+    void noServerNothingToHear()
+    {
+        QSettings().setValue(QStringLiteral("clock/lastSyncUtcMs"), kNow - 300000);
+        ClockWatcher watcher;
+        watcher.setReporting(true);
+        PellumWindow window(&watcher);
+        ClientTray tray(&watcher, nullptr);
+        QCOMPARE(watcher.state(), ClockState::Lost);
+        QCOMPARE(window.findChild<InstStatus*>(QStringLiteral("statusLine"))->text(), QStringLiteral("No server"));
+        QVERIFY(!window.findChild<InstReadout*>(QStringLiteral("reportedReadout"))->valueLabel()->text().contains("heard"));
+        QCOMPARE(tray.stateLine(), QStringLiteral("No server"));
+    }
+
+    // An "&" in a server name became a shortcut mark in the tray menu; the tray died with its watcher.
+    void trayMenuNamesLiterally()
+    {
+        QSettings().setValue(QStringLiteral("clock/lastSyncUtcMs"), kNow - 300000);
+        auto* watcher = new ClockWatcher;
+        watcher->setServer(QStringLiteral("127.0.0.1"), QStringLiteral("R&D"));
+        ClientTray tray(watcher, nullptr);
+        QTRY_COMPARE(tray.contextMenu()->actions().first()->text(), QStringLiteral("Server not heard \u00b7 R&&D"));
+        delete watcher;
+        QCOMPARE(tray.stateLine(), QStringLiteral("No server"));
+    }
+
+    // The alert read a name as markup, overwrote what the user typed, and died with its watcher.
+    void alertKeepsTypingAndEscapes()
+    {
+        QSettings().setValue(QStringLiteral("clock/lastSyncUtcMs"), kNow + 3600000);
+        auto* watcher = new ClockWatcher;
+        watcher->setServer(QStringLiteral("127.0.0.1"), QStringLiteral("<b>100%</b>"));
+        AlertWindow alert(watcher);
+        alert.show();
+        QVERIFY(alert.findChild<QLabel*>(QStringLiteral("explanationLabel"))->text().contains("&lt;b&gt;100%&lt;/b&gt;"));
+        auto* time = alert.findChild<QTimeEdit*>();
+        auto* set = alert.findChild<QPushButton*>(QStringLiteral("setClockButton"));
+        const QTime typed = time->time().addSecs(-1); // a second before the last sync
+        time->setTime(typed);
+        alert.refresh();
+        QCOMPARE(time->time(), typed);
+        QVERIFY(!set->isEnabled());
+        alert.hide();
+        alert.show();
+        QCOMPARE(time->time(), typed.addSecs(1));
+        QVERIFY(set->isEnabled());
+        delete watcher;
+        alert.refresh();
+    }
+
+    // A server name off the network was read as markup in the set-up sentence.
+    void namesStayPlain()
+    {
+        writeSetupRecord(QStringLiteral("10.0.0.5"));
+        QSettings().setValue(QStringLiteral("server/address"), QStringLiteral("10.0.0.5"));
+        QSettings().setValue(QStringLiteral("server/name"), QStringLiteral("<b>Lab</b> clock"));
+        ClockWatcher watcher;
+        PellumWindow window(&watcher);
+        auto* note = window.findChild<QLabel*>(QStringLiteral("setupNote"));
+        QVERIFY(note->text().contains(QStringLiteral("<b>Lab</b> clock")));
+        QCOMPARE(note->textFormat(), Qt::PlainText);
+        writeSetupRecord(QString());
+    }
+
+    // "Quit Pellum" in the set-up box quit before the box had closed.
+    void quitWaitsForTheBox()
+    {
+        ClockWatcher watcher;
+        PellumWindow window(&watcher);
+        bool returned = false, quitEarly = false;
+        connect(qApp, &QCoreApplication::aboutToQuit, this, [&] { quitEarly = !returned; });
+        QTimer::singleShot(0, this, [&] { window.showSetupDone(QStringLiteral("\"Atlas\"")); returned = true; });
+        QTimer::singleShot(500, this, [] {
+            for (QAbstractButton* b : qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->buttons())
+                if (b->text() == QStringLiteral("Quit Pellum"))
+                    b->click();
+        });
+        QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        disconnect(qApp, &QCoreApplication::aboutToQuit, this, nullptr);
+        QVERIFY(returned && !quitEarly);
+    }
+
+    // Tab skipped the server table and the appearance switch, then got caught in the table's cells.
+    void tabGoesRoundInReadingOrder()
+    {
+        ClockWatcher watcher;
+        PellumWindow window(&watcher);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY(window.findChild<QPushButton*>(QStringLiteral("searchButton"))->isEnabled()); // first search over
+        const DiscoveredServer lab{"lab", "Lab", "10.0.0.7", {}, {}, 1, 0, true, true, true, false, false};
+        window.onFound({lab, lab}); // rows to walk, were Tab to walk them
+        QStringList order; // the table has the focus on opening; disabled buttons are passed over
+        for (int i = 0; i < 5; ++i, QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab))
+            order << QApplication::focusWidget()->metaObject()->className() + QLatin1Char(' ') + QApplication::focusWidget()->objectName();
+        QCOMPARE(order.join(", "), "QTableWidget serverTable, InstToggle watchToggle, QPushButton enterIpButton, "
+                                   "InstAppearanceSelector , QPushButton searchButton");
+    }
+
+    // Message boxes came up light over the dark window.
+    void dialogsWearTheTheme()
+    {
+        ClockWatcher watcher;
+        PellumWindow window(&watcher);
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Tavrin Pellum"), QStringLiteral("Set up."),
+                        QMessageBox::Ok, &window);
+        box.show();
+        const QImage shot = box.grab().toImage();
+        QCOMPARE(QColor(shot.pixel(2, 2)).name(), Inst::colors().panel.name()); // the dark panel
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Whatever the window sends stays in a namespace of its own.
+    if (!NetLan::enterPrivateLoopback())
+        return 77;
+    QTemporaryDir scratch;
+    qputenv("TAVRIN_PELLUM_ROOT", QFile::encodeName(scratch.filePath(QStringLiteral("root"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorrel Two"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tavrin Pellum"));
+    TstWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window.moc"
