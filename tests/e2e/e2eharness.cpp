@@ -231,6 +231,22 @@ QList<QJsonObject> TestServer::reports() const
     return out;
 }
 
+bool TestServer::hasReported(const char* state) const
+{
+    for (const QJsonObject& r : reports())
+        if (r.value(QLatin1String("state")).toString() == QLatin1String(state))
+            return true;
+    return false;
+}
+
+int TestServer::goodbyes() const
+{
+    int n = 0;
+    for (const QJsonObject& r : distinctReports(reports()))
+        n += r.value(QLatin1String("bye")).toBool() ? 1 : 0;
+    return n;
+}
+
 QString TestServer::errors() const
 {
     return process ? QString::fromLocal8Bit(process->readAllStandardError()) : QString();

@@ -74,6 +74,8 @@ public:
     QString reportLogPath() const { return reportLog; }
     QString address() const { return listenAddress; }
     QList<QJsonObject> reports() const; // the "report" bodies, in arrival order
+    bool hasReported(const char* state) const;
+    int goodbyes() const;               // distinct goodbye reports
     QString errors() const;
 
 private:

@@ -78,14 +78,6 @@ private:
     QMessageBox* last = nullptr;
 };
 
-int byeCount(const TestServer& server)
-{
-    int n = 0;
-    for (const QJsonObject& r : distinctReports(server.reports()))
-        n += r.value(QLatin1String("bye")).toBool() ? 1 : 0;
-    return n;
-}
-
 } // namespace
 
 class TstE2eFlows : public QObject {
@@ -100,7 +92,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void firstStartSyncsWithWindowAndNoTray();
     void watchingOnAsksStartAtLoginOnceAndWritesTheEntry();
     void watchingOffRemovesEntryAndSaysGoodbyeOnce();
     void wrongStateAlertLinkAndAcceptingServerTime();
@@ -145,17 +136,6 @@ void TstE2eFlows::cleanup()
 {
     app.reset();
     QTest::qWait(50);
-}
-
-void TstE2eFlows::firstStartSyncsWithWindowAndNoTray()
-{
-    // A first start came up hidden, with a tray, or never handed the set-up server to the watcher.
-    app = std::make_unique<ClientApp>(false);
-    QVERIFY(window()->isVisible());
-    QVERIFY(!app->clientTray());
-    QVERIFY(!alert()->isVisible());
-    QCOMPARE(QSettings().value("menuBar/watch").toBool(), false);
-    QTRY_COMPARE_WITH_TIMEOUT(app->clockWatcher()->state(), ClockState::Sync, 20000);
 }
 
 void TstE2eFlows::watchingOnAsksStartAtLoginOnceAndWritesTheEntry()
@@ -206,7 +186,7 @@ void TstE2eFlows::watchingOffRemovesEntryAndSaysGoodbyeOnce()
     // Switching watching off left the login entry, kept reporting, or said goodbye more than once.
     QSettings().setValue("menuBar/watch", true);
     LoginEntry::write(QCoreApplication::applicationFilePath());
-    const int byesBefore = byeCount(*server);
+    const int byesBefore = server->goodbyes();
     app = std::make_unique<ClientApp>(false);
     QAbstractButton* watch = button(window(), "watchToggle");
     QAbstractButton* login = button(window(), "loginToggle");
@@ -217,7 +197,7 @@ void TstE2eFlows::watchingOffRemovesEntryAndSaysGoodbyeOnce()
     QVERIFY(!app->isWatching() && !app->clientTray());
     QVERIFY(!QFile::exists(sandbox().autostartPath()));
     QVERIFY(!login->isChecked() && !login->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(byeCount(*server), byesBefore + 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server->goodbyes(), byesBefore + 1, 10000);
     const int afterBye = distinctReports(server->reports()).size();
     QTest::qWait(3000);
     QCOMPARE(distinctReports(server->reports()).size(), afterBye);

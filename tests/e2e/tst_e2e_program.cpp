@@ -16,13 +16,6 @@ namespace {
 const char kMainTitle[] = "^Tavrin Pellum$";
 const char kAlertTitle[] = "^Tavrin Pellum: clock alert$";
 
-bool reported(const TestServer& server, const char* word)
-{
-    for (const QJsonObject& r : server.reports())
-        if (r.value(QLatin1String("state")).toString() == QLatin1String(word))
-            return true;
-    return false;
-}
 } // namespace
 
 class TstE2eProgram : public QObject {
@@ -116,7 +109,7 @@ void TstE2eProgram::loginStartBehindLastSyncShowsAlertOnlyAndSecondLaunchBringsB
     auto first = launch({QStringLiteral("--login")});
     QVERIFY(first);
     QVERIFY2(waitFor([&] { return visible(kAlertTitle); }, 30000), qPrintable(first->log()));
-    QVERIFY(waitFor([&] { return reported(*server, "wrong"); }, 15000));
+    QVERIFY(waitFor([&] { return server->hasReported("wrong"); }, 15000));
     QVERIFY(!visible(kMainTitle));
     QVERIFY(closeWindow(kAlertTitle));
     QVERIFY(waitFor([&] { return !visible(kAlertTitle); }, 10000));
@@ -153,11 +146,11 @@ void TstE2eProgram::clockSteppedBackRaisesAlertUntilTheClockPassesLastSync()
     sandbox->writeSettings({{"menuBar/watch", true}});
     auto program = launch({QStringLiteral("--login")}, true);
     QVERIFY2(program, "libfaketime missing");
-    QVERIFY2(waitFor([&] { return reported(*server, "sync"); }, 30000), qPrintable(program->log()));
+    QVERIFY2(waitFor([&] { return server->hasReported("sync"); }, 30000), qPrintable(program->log()));
     QVERIFY(!visible(kAlertTitle));
     Sandbox::writeFakeTimeOffset(sandbox->path("faketime"), "-5");
     QVERIFY2(waitFor([&] { return visible(kAlertTitle); }, 15000), qPrintable(program->log()));
-    QVERIFY(waitFor([&] { return reported(*server, "wrong"); }, 10000));
+    QVERIFY(waitFor([&] { return server->hasReported("wrong"); }, 10000));
     QVERIFY(waitFor([&] { return !visible(kAlertTitle); }, 30000));
     QVERIFY(program->isRunning());
     program->terminate();
@@ -170,20 +163,14 @@ void TstE2eProgram::terminationSaysGoodbyeOnceAndStoresLastSync()
     sandbox->writeSettings({{"menuBar/watch", true}});
     auto program = launch({QStringLiteral("--login")});
     QVERIFY(program);
-    QVERIFY2(waitFor([&] { return reported(*server, "sync"); }, 30000), qPrintable(program->log()));
+    QVERIFY2(waitFor([&] { return server->hasReported("sync"); }, 30000), qPrintable(program->log()));
     QTest::qWait(1500);
     program->terminate();
     const qint64 endedAt = QDateTime::currentMSecsSinceEpoch();
     QCOMPARE(program->waitForExit(20000), 0);
-    auto byes = [&] {
-        int n = 0;
-        for (const QJsonObject& r : distinctReports(server->reports()))
-            n += r.value(QLatin1String("bye")).toBool() ? 1 : 0;
-        return n;
-    };
-    QVERIFY(waitFor([&] { return byes() >= 1; }, 5000));
+    QVERIFY(waitFor([&] { return server->goodbyes() >= 1; }, 5000));
     QTest::qWait(500);
-    QCOMPARE(byes(), 1);
+    QCOMPARE(server->goodbyes(), 1);
     const qint64 stored = sandbox->setting("clock/lastSyncUtcMs").toLongLong();
     QVERIFY2(stored > endedAt - 5000 && stored <= endedAt + 2000,
              qPrintable(QStringLiteral("stored %1, ended %2").arg(stored).arg(endedAt)));
