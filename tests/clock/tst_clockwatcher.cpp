@@ -5,10 +5,10 @@
 #include "testserverprocess.h"
 
 #include <QSettings>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 namespace {
 constexpr int kWaitMs = 15000;
@@ -38,76 +38,46 @@ private slots:
         QVERIFY(server.control(""));
     }
 
-    void measuresRealServer_data()
-    {
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("offset");
-        QTest::newRow("agrees") << "" << 0;
-        QTest::newRow("ahead") << "--offset-ms 1500" << 1500;
-        QTest::newRow("behind, slow reply") << "--delay-ms 300 --offset-ms -2500" << -2500;
-    }
     void measuresRealServer()
     {
         // Fault: a real server's reply misread, or the state not drawn from it.
-        QFETCH(QString, control);
-        QFETCH(int, offset);
-        QVERIFY(server.control(control));
-        auto w = watcher("::ffff:127.0.0.1", offset ? ClockState::Off : ClockState::Sync);
-        QCOMPARE(w->serverAddress(), QHostAddress("127.0.0.1"));
-        QVERIFY(w->serverIsLocal());
-        QVERIFY2(qAbs(w->snapshot().offsetMs - offset) <= 200, qPrintable(QString::number(w->snapshot().offsetMs)));
-        QCOMPARE(w->lastSyncUtcMs() > 0, offset == 0);
+        for (auto [control, offset] : {std::pair{"", 0}, {"--offset-ms 1500", 1500}, {"--delay-ms 300 --offset-ms -2500", -2500}}) {
+            settings().clear();
+            QVERIFY(server.control(control));
+            auto w = watcher("::ffff:127.0.0.1", offset ? ClockState::Off : ClockState::Sync);
+            QVERIFY(w->serverIsLocal() && w->serverAddress() == QHostAddress("127.0.0.1"));
+            QVERIFY2(qAbs(w->snapshot().offsetMs - offset) <= 200, qPrintable(QString::number(w->snapshot().offsetMs)));
+            QCOMPARE(w->lastSyncUtcMs() > 0, offset == 0);
+        }
     }
 
-    void badRepliesIgnored_data()
-    {
-        QTest::addColumn<QString>("control");
-        for (const char* c : {"--sntp wrong-origin", "--sntp wrong-mode", "--sntp truncated", "--leap 3", "--stratum 0"})
-            QTest::newRow(c) << c;
-    }
     void badRepliesIgnored()
     {
         // Fault: an invalid reply counts as hearing the server.
-        QFETCH(QString, control);
-        QVERIFY(server.control(control));
-        const int asked = server.sntpRequests();
-        auto w = watcher("127.0.0.1");
-        QTRY_VERIFY_WITH_TIMEOUT(server.sntpRequests() > asked, kWaitMs);
-        QTest::qWait(300);
-        QCOMPARE(w->msSinceHeard(), qint64(-1));
-        QVERIFY(server.control(""));
-        w->onProbe();
-        QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Sync, kWaitMs);
+        for (const char* control : {"--sntp wrong-origin", "--sntp wrong-mode", "--sntp truncated", "--leap 3", "--stratum 0"}) {
+            QVERIFY(server.control(control));
+            const int asked = server.sntpRequests();
+            auto w = watcher("127.0.0.1");
+            QTRY_VERIFY_WITH_TIMEOUT(server.sntpRequests() > asked, kWaitMs);
+            QTest::qWait(200);
+            QVERIFY2(w->msSinceHeard() == -1, control);
+        }
     }
 
     void heardWindowAndSaving()
     {
-        // Fault: the 25 s heard window off by one, the last sync saved too often or lost at exit.
+        // Fault: the 25 s heard window off by one; the last sync saved at every tick, or lost at exit.
         auto w = watcher("127.0.0.1", ClockState::Sync);
         w->freeze();
         w->advance(25000 - w->msSinceHeard());
         w->onTick();
         QCOMPARE(w->state(), ClockState::Sync);
+        const qint64 last = w->lastSyncUtcMs();
+        QVERIFY(stored() > 0 && stored() < last);
         w->advance(1);
         w->onTick();
         QCOMPARE(w->state(), ClockState::Lost);
-        w->resetLastSync();
-        QCOMPARE(stored(), qint64(0));
-        auto v = watcher("127.0.0.1", ClockState::Sync);
-        const qint64 first = stored();
-        QVERIFY(first > 0);
-        v->advance(20000);   // 20 s pass, for the server too
-        QVERIFY(server.control("--offset-ms 20000"));
-        v->onProbe();
-        QTRY_VERIFY_WITH_TIMEOUT(v->msSinceHeard() < 1000 && v->lastSyncUtcMs() > first + 19000, kWaitMs);
-        QCOMPARE(stored(), first);
-        v->advance(10000);
-        v->onTick();
-        QCOMPARE(stored(), v->lastSyncUtcMs());
-        v->advance(5000);
-        v->onTick();
-        const qint64 last = v->lastSyncUtcMs();
-        v.reset();
+        w.reset();
         QCOMPARE(stored(), last);
         QCOMPARE(watcher()->lastSyncUtcMs(), last);
     }
@@ -150,26 +120,17 @@ private slots:
 
     void serverChanges()
     {
-        // Fault: a new server keeps the old one's knowledge, a late answer or lookup counts.
+        // Fault: a new or cleared server keeps the old one's knowledge, or a reply to an old request counts.
         auto w = watcher("127.0.0.1", ClockState::Sync);
         w->setServerSteady(true);
-        QSignalSpy changed(w.get(), &ClockWatcher::changed);
-        w->setServer("127.0.0.1", "Renamed");
-        QCOMPARE(changed.count(), 1);
-        QVERIFY(w->serverSteady() && w->state() == ClockState::Sync);
         w->setServer("localhost", "By name");
-        QVERIFY(w->serverAddress().isNull() && !w->serverSteady());
-        QCOMPARE(w->state(), ClockState::Lost);
+        QVERIFY(w->serverAddress().isNull() && !w->serverSteady() && w->state() == ClockState::Lost);
         QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Sync, kWaitMs);
         QVERIFY(server.control("--delay-ms 700"));
-        w->setServer("127.0.0.2", "");
-        w->setServer("", "");   // the delayed reply and the lookup both come to nothing
-        QTest::qWait(1200);
+        w->setServer("127.0.0.1", "");
+        w->setServer("", "");
+        QTest::qWait(1200);   // the delayed reply comes with nothing asked
         QCOMPARE(w->msSinceHeard(), qint64(-1));
-        w->setServer("localhost", "");
-        w->setServer("127.0.0.3", "");
-        QTest::qWait(500);
-        QCOMPARE(w->serverAddress(), QHostAddress("127.0.0.3"));
     }
 };
 
