@@ -35,25 +35,20 @@ public:
 
     void stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
         m_process.terminate();
         if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
+            m_process.kill(), m_process.waitForFinished(5000);
     }
 
-    // Rewrites the control file; true once the server applied it.
+    // Rewrites the control file (always a change); true once the server applied it.
     bool control(const QString& text)
     {
         QSaveFile file(path("control"));
-        file.open(QIODevice::WriteOnly);
-        file.write(text.toUtf8() + "\n# " + QByteArray::number(++m_writes) + "\n");   // always a change
-        if (!file.commit())
+        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8() + "\n# " + QByteArray::number(++m_writes)) < 0 || !file.commit())
             return false;
         QByteArray said;
         for (int i = 0; i < 100 && !said.contains("control file"); ++i) {
-            m_process.waitForReadyRead(100);
+            m_process.waitForReadyRead(100);   // the answer comes on the error channel
             said += m_process.readAllStandardError();
         }
         return said.contains("control file applied");
@@ -63,11 +58,9 @@ public:
     {
         QList<QJsonObject> lines;
         QFile file(path(name));
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& line : file.readAll().split('\n'))
-                if (!line.isEmpty())
-                    lines << QJsonDocument::fromJson(line).object();
-        }
+        for (const QByteArray& line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList())
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
         return lines;
     }
     QList<QJsonObject> reports() const { return log("reports"); }

@@ -14,12 +14,7 @@ public:
         setDestinationPorts(sntpPort, reportPort);
         m_mono.start();
     }
-    void freeze()
-    {
-        m_frozenWall = QDateTime::currentMSecsSinceEpoch();
-        m_frozenMono = m_mono.elapsed();
-        m_frozen = true;
-    }
+    void freeze() { m_frozenWall = QDateTime::currentMSecsSinceEpoch(), m_frozenMono = m_mono.elapsed(), m_frozen = true; }
     void advance(qint64 ms) { m_passedMs += ms; }
     qint64 jumpMs = 0;   // the wall clock set forward (+) or back (-)
 
@@ -33,7 +28,5 @@ protected:
 private:
     QElapsedTimer m_mono;
     bool m_frozen = false;
-    qint64 m_frozenWall = 0;
-    qint64 m_frozenMono = 0;
-    qint64 m_passedMs = 0;
+    qint64 m_frozenWall = 0, m_frozenMono = 0, m_passedMs = 0;
 };

@@ -25,30 +25,15 @@ DiscoveredServer heard(const QString& id, const QString& address, const QString&
 class TestDiscoveryWire : public QObject {
     Q_OBJECT
 private slots:
-    void answerAcceptance_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("3, run's nonce") << 3 << QByteArray(R"({"nonce":"beef"})") << true;
-        QTest::newRow("3, other nonce") << 3 << QByteArray(R"({"nonce":"BEEF"})") << false;
-        QTest::newRow("3, no nonce") << 3 << QByteArray("{}") << false;
-        QTest::newRow("3, number nonce") << 3 << QByteArray(R"({"nonce":48879})") << false;
-        QTest::newRow("2, any nonce") << 2 << QByteArray(R"({"nonce":"old"})") << true;
-        QTest::newRow("report answer") << 5 << QByteArray("{}") << false;
-        QTest::newRow("empty body") << 2 << QByteArray() << false;
-        QTest::newRow("not json") << 2 << QByteArray("{id:") << false;
-        QTest::newRow("array") << 2 << QByteArray("[1]") << false;
-        QTest::newRow("trailing bytes") << 2 << QByteArray("{}x") << false;
-        QTest::newRow("1024-byte body") << 2 << QByteArray(R"({"p":")" + QByteArray(1016, 'p') + R"("})") << true;
-    }
     void answerAcceptance()
     {
         // Fault: a stale, foreign or malformed answer listed, or a valid one dropped.
-        QFETCH(int, type);
-        QFETCH(QByteArray, body);
-        QFETCH(bool, accepted);
-        QCOMPARE(read(quint8(type), body).has_value(), accepted);
+        struct Row { quint8 type; QByteArray body; bool accepted; };
+        for (const Row& r : {Row{3, R"({"nonce":"beef"})", true}, Row{3, R"({"nonce":"BEEF"})", false}, Row{3, "{}", false},
+                             Row{3, R"({"nonce":48879})", false}, Row{2, R"({"nonce":"old"})", true}, Row{5, "{}", false},
+                             Row{2, "", false}, Row{2, "{id:", false}, Row{2, "[1]", false}, Row{2, "{}x", false},
+                             Row{2, R"({"p":")" + QByteArray(1016, 'p') + R"("})", true}})   // a 1024-byte body
+            QVERIFY2(read(r.type, r.body).has_value() == r.accepted, r.body.left(40));
     }
 
     void fieldsAndDefaults()
