@@ -1,5 +1,5 @@
 // The watcher against a real test server on loopback. Reporting stays off
-// here (reports broadcast); tst_statusreport covers it on a test LAN.
+// here (reports broadcast); tst_lan covers it on a test LAN.
 
 #include "testablewatcher.h"
 #include "testserverprocess.h"

@@ -17,20 +17,19 @@ class TestDiscoveryLoopback : public QObject {
     Q_OBJECT
     quint16 tavrPort = 0, ntpPort = 0;
     std::list<TestServerProcess> servers;
+    QList<QHostAddress> addresses;   // of the servers, 127.0.0.2 on
 
-    bool serve(const QString& address, const QStringList& extra = {})
+    bool serve(const QStringList& extra = {})
     {
-        return servers.emplace_back().start(QStringList{"--listen", address, "--ntp-port", QString::number(ntpPort),
-                                                        "--tavr-port", QString::number(tavrPort)} + extra);
+        addresses << QHostAddress(QStringLiteral("127.0.0.%1").arg(addresses.size() + 2));
+        return servers.emplace_back().start(QStringList{"--listen", addresses.last().toString(), "--ntp-port",
+                                                        QString::number(ntpPort), "--tavr-port", QString::number(tavrPort)} + extra);
     }
-    // One run per start(), each with a 1500 ms probe phase so a loaded machine cannot make a reply late.
-    QList<QList<DiscoveredServer>> discover(const QStringList& addresses, QList<int> windows = {1500})
+    // One run per window, each with a 1500 ms probe phase so a loaded machine cannot make a reply late.
+    QList<QList<DiscoveredServer>> discover(QList<int> windows = {1500})
     {
         DiscoveryClient client;
-        DiscoveryClient::Targets targets{tavrPort, ntpPort, {}, 1500};
-        for (const QString& a : addresses)
-            targets.queryAddresses << QHostAddress(a);
-        client.setTargetsForTesting(targets);
+        client.setTargetsForTesting({tavrPort, ntpPort, addresses, 1500});
         QSignalSpy spy(&client, &DiscoveryClient::finished);
         for (int i = 0; i < windows.size(); ++i) {
             client.start(windows[i]);
@@ -49,14 +48,14 @@ private slots:
     void init()
     {
         tavrPort = freeUdpPort(), ntpPort = freeUdpPort();
-        servers.clear();
+        servers.clear(), addresses.clear();
     }
 
     void runsFinishOnceEach()
     {
         // Fault: a negative window or a second start() left a run without its one finished().
-        QVERIFY(serve("127.0.0.2", {"--id", "a"}));
-        const auto runs = discover({"127.0.0.2"}, {-5, 1500, 20, 400});
+        QVERIFY(serve());
+        const auto runs = discover({-5, 1500, 20, 400});
         QCOMPARE(runs.size(), 4);
         QVERIFY(runs[1].size() == 1 && runs[1][0].answered);
     }
@@ -64,16 +63,13 @@ private slots:
     void answersMergedAndProbed()
     {
         // Fault: a bad answer or SNTP reply counted, the latest answer not winning, one address probed twice.
-        QVERIFY(serve("127.0.0.2", {"--id", "s1", "--name", "beta"}));
-        QVERIFY(serve("127.0.0.3", {"--id", "s1", "--name", "Later", "--discovery-delay-ms", "250", "--sntp", "silent"}));
-        QVERIFY(serve("127.0.0.4", {"--id", "Alpha", "--name", "Alpha", "--answer-type", "2", "--delay-ms", "3000"}));
-        QVERIFY(serve("127.0.0.5", {"--id", "stale", "--discovery", "stale-nonce"}));
-        QVERIFY(serve("127.0.0.6", {"--id", "broken", "--discovery", "malformed"}));
-        QVERIFY(serve("127.0.0.7", {"--id", "big", "--discovery", "oversized"}));
-        QVERIFY(serve("127.0.0.8", {"--id", "leap", "--leap", "3"}));
-        QVERIFY(serve("127.0.0.9", {"--id", "origin", "--sntp", "wrong-origin"}));
-        const auto runs = discover({"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7",
-                                    "127.0.0.8", "127.0.0.9"});
+        for (const QStringList& args : QList<QStringList>{
+                 {"--id", "s1", "--name", "beta"}, {"--id", "s1", "--name", "Later", "--discovery-delay-ms", "250", "--sntp", "silent"},
+                 {"--id", "Alpha", "--name", "Alpha", "--answer-type", "2", "--delay-ms", "3000"},
+                 {"--id", "stale", "--discovery", "stale-nonce"}, {"--id", "broken", "--discovery", "malformed"},
+                 {"--id", "big", "--discovery", "oversized"}, {"--id", "leap", "--leap", "3"}, {"--id", "origin", "--sntp", "wrong-origin"}})
+            QVERIFY(serve(args));
+        const auto runs = discover();
         QStringList got;
         for (const DiscoveredServer& s : runs.value(0))
             got << QStringLiteral("%1@%2:%3%4").arg(s.id, s.address, s.name, s.answered ? "+" : "");
@@ -86,9 +82,7 @@ private slots:
     void blockingCheck()
     {
         // Fault: the check before a set-up passes a late, bad or absent server, or blocks past its limit.
-        QVERIFY(serve("127.0.0.2"));
-        QVERIFY(serve("127.0.0.3", {"--delay-ms", "600"}));
-        QVERIFY(serve("127.0.0.4", {"--stratum", "0"}));
+        QVERIFY(serve() && serve({"--delay-ms", "600"}) && serve({"--stratum", "0"}));
         QVERIFY(probeTimeServerOnPort("::ffff:127.0.0.2", ntpPort, 2000));
         QElapsedTimer timer;
         timer.start();
