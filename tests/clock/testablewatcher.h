@@ -19,10 +19,7 @@ public:
     qint64 jumpMs = 0;   // the wall clock set forward (+) or back (-)
 
 protected:
-    qint64 wallClockMs() const override
-    {
-        return (m_frozen ? m_frozenWall : QDateTime::currentMSecsSinceEpoch()) + m_passedMs + jumpMs;
-    }
+    qint64 wallClockMs() const override { return (m_frozen ? m_frozenWall : QDateTime::currentMSecsSinceEpoch()) + m_passedMs + jumpMs; }
     qint64 monotonicMs() const override { return (m_frozen ? m_frozenMono : m_mono.elapsed()) + m_passedMs; }
 
 private:

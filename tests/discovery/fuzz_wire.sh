@@ -17,9 +17,8 @@ if ! "$cxx" -std=c++17 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -I"$src/
 fi
 body='{"nonce":"9f3a11c2","id":"3f1c2a9e-55d0-4b7e-9a61-0c2d4e6f8a10","name":"n","stratum":1}'
 length=$(printf '\\%03o' ${#body})
-# Seeds, one well-formed frame per reader: frame check (types 0-3), report answer, discovery answer.
-printf "\\170TAVR\\001\\003\\000${length}%s" "$body" >"$work/corpus/seed-frame"
-printf "\\001TAVR\\001\\005\\000${length}%s" "$body" >"$work/corpus/seed-report"
-printf "\\002TAVR\\001\\003\\000${length}%s" "$body" >"$work/corpus/seed-answer"
+# Seeds: a well-formed report answer and discovery answer.
+printf "\\005TAVR\\001\\005\\000${length}%s" "$body" >"$work/corpus/seed-report"
+printf "\\003TAVR\\001\\003\\000${length}%s" "$body" >"$work/corpus/seed-answer"
 exec "$work/fuzz_wire" -max_total_time="$seconds" -max_len=1100 -timeout=10 -rss_limit_mb=1024 \
     -artifact_prefix="$work/" "$work/corpus"

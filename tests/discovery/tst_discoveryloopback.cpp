@@ -45,11 +45,7 @@ class TestDiscoveryLoopback : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        tavrPort = freeUdpPort(), ntpPort = freeUdpPort();
-        servers.clear(), addresses.clear();
-    }
+    void init() { tavrPort = freeUdpPort(), ntpPort = freeUdpPort(), servers.clear(), addresses.clear(); }
 
     void runsFinishOnceEach()
     {
