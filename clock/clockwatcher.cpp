@@ -215,8 +215,8 @@ void ClockWatcher::onNtpReadyRead()
         const qint64 monoMs = monotonicMs();
         if (qAbs((receiveMs - m_requestSentMs) - (monoMs - m_requestSentMonoMs)) > kJumpToleranceMs) {
             // The clock jumped while the request was out: the offset is void.
+            // The next tick sees the jump and asks again.
             m_clockJumped = true;
-            sendRequest();
             continue;
         }
         m_requestSentMs = 0;
