@@ -126,8 +126,15 @@ bool ClockWatcher::isReported() const
 
 void ClockWatcher::updateState()
 {
-    const ClockReading r = snapshot();
-    const ClockState s = classifyReading(r);
+    noticeClockJump();
+    ClockReading r = snapshot();
+    ClockState s = classifyReading(r);
+    if (s == ClockState::Sync && m_clockJumped) {
+        // The last reply was measured against the clock before it jumped:
+        // it no longer shows this clock in sync.
+        r.heard = false;
+        s = classifyReading(r);
+    }
     if (s == ClockState::Sync) {
         // While in sync the last sync follows the clock.
         m_lastSyncUtcMs = r.nowMs;
@@ -140,6 +147,18 @@ void ClockWatcher::updateState()
         if (m_reporting)
             sendReport(false);
     }
+}
+
+void ClockWatcher::noticeClockJump()
+{
+    if (m_replyMonoMs == kNever)
+        return;
+    const qint64 drift = (wallClockMs() - m_replyWallMs) - (monotonicMs() - m_replyMonoMs);
+    if (qAbs(drift - m_seenDriftMs) <= kJumpToleranceMs)
+        return;
+    m_seenDriftMs = drift;   // a further jump asks again
+    m_clockJumped = true;
+    onProbe();
 }
 
 void ClockWatcher::saveLastSync(bool force)
@@ -160,14 +179,26 @@ void ClockWatcher::onTick()
 void ClockWatcher::onProbe()
 {
     if (m_serverAddress.isNull())
+        lookUpServer();   // a name that did not resolve is tried again
+    else
+        sendRequest();
+}
+
+void ClockWatcher::lookUpServer()
+{
+    QHostAddress literal;
+    if (m_serverHost.isEmpty() || literal.setAddress(m_serverHost) || m_lookingUp == m_serverHost)
         return;
-    sendRequest();
+    m_lookingUp = m_serverHost;
+    const QString host = m_serverHost;
+    QHostInfo::lookupHost(host, this, [this, host](const QHostInfo& info) { onLookedUp(host, info); });
 }
 
 void ClockWatcher::sendRequest()
 {
     // A newer request replaces an unanswered one: only its reply can match.
     m_requestSentMs = wallClockMs();
+    m_requestSentMonoMs = monotonicMs();
     m_ntpSocket->writeDatagram(makeSntpRequest(m_requestSentMs), m_serverAddress, m_sntpPort);
 }
 
@@ -181,9 +212,20 @@ void ClockWatcher::onNtpReadyRead()
         qint64 offset = 0;
         if (!readSntpReply(datagram.data(), m_requestSentMs, receiveMs, &offset))
             continue;
+        const qint64 monoMs = monotonicMs();
+        if (qAbs((receiveMs - m_requestSentMs) - (monoMs - m_requestSentMonoMs)) > kJumpToleranceMs) {
+            // The clock jumped while the request was out: the offset is void.
+            // The next tick sees the jump and asks again.
+            m_clockJumped = true;
+            continue;
+        }
         m_requestSentMs = 0;
         m_offsetMs = offset;
-        m_heardAtMs = monotonicMs();
+        m_heardAtMs = monoMs;
+        m_replyWallMs = receiveMs;
+        m_replyMonoMs = monoMs;
+        m_seenDriftMs = 0;
+        m_clockJumped = false;
         updateState();
         emit changed();
     }
@@ -201,6 +243,7 @@ void ClockWatcher::setServer(const QString& host, const QString& name)
     m_serverIsLocal = false;
     m_serverSteady = false;
     m_heardAtMs = kNever;
+    m_replyMonoMs = kNever;
     m_reportAnsweredAtMs = kNever;
     m_requestSentMs = 0;
 
@@ -212,18 +255,18 @@ void ClockWatcher::setServer(const QString& host, const QString& name)
             bool isV4 = false;
             const quint32 v4 = literal.toIPv4Address(&isV4);
             m_serverAddress = isV4 ? QHostAddress(v4) : literal;
-        } else {
-            QHostInfo::lookupHost(host, this, [this, host](const QHostInfo& info) { onLookedUp(host, info); });
         }
         m_serverIsLocal = addressIsLocal(m_serverAddress);
-        onProbe();
+        onProbe();   // looks a host name up
     }
     updateState();
 }
 
 void ClockWatcher::onLookedUp(const QString& host, const QHostInfo& info)
 {
-    if (host != m_serverHost)
+    if (host == m_lookingUp)
+        m_lookingUp.clear();
+    if (host != m_serverHost || !m_serverAddress.isNull())
         return; // the server changed while the lookup ran
     for (const QHostAddress& address : info.addresses()) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol) {
@@ -325,10 +368,21 @@ void ClockWatcher::sendReport(bool bye)
 void ClockWatcher::onBeaconReadyRead()
 {
     while (m_reportSocket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = m_reportSocket->receiveDatagram(kFrameMaxSize);
-        if (!isStatusReportAnswerFor(datagram.data(), m_clientId))
+        const QNetworkDatagram datagram = m_reportSocket->receiveDatagram(kFrameReadSize);
+        if (!isStatusReportAnswerFor(datagram.data(), m_clientId) || !answerFromServer(datagram.senderAddress()))
             continue;
         m_reportAnsweredAtMs = monotonicMs();
         emit changed();
     }
+}
+
+bool ClockWatcher::answerFromServer(const QHostAddress& sender) const
+{
+    // Reports are broadcast, so other servers answer too; only our own
+    // server can say it heard us.
+    if (m_serverAddress.isNull())
+        return false;
+    if (sender.isEqual(m_serverAddress, QHostAddress::TolerantConversion))
+        return true;
+    return m_serverIsLocal && addressIsLocal(sender);
 }

@@ -47,6 +47,9 @@ public:
     static constexpr int kTickMs = 1000;
     static constexpr int kProbeMs = 10000;
     static constexpr int kReportMs = 30000;
+    // Wall and monotonic time may disagree this much before the wall clock
+    // counts as set forward or back.
+    static constexpr qint64 kJumpToleranceMs = 500;
 
 signals:
     void changed();
@@ -72,6 +75,9 @@ private:
     static constexpr qint64 kNever = std::numeric_limits<qint64>::min();
     bool stampWithin(qint64 stampMs, qint64 windowMs) const;
     void updateState();
+    void noticeClockJump();
+    void lookUpServer();
+    bool answerFromServer(const QHostAddress& sender) const;
     void saveLastSync(bool force);
     void sendReport(bool bye);
     void onLookedUp(const QString& host, const QHostInfo& info);
@@ -88,12 +94,20 @@ private:
     QTimer* m_probeTimer = nullptr;
     QTimer* m_reportTimer = nullptr;
     qint64 m_requestSentMs = 0;
+    qint64 m_requestSentMonoMs = 0;
     qint64 m_offsetMs = 0;
     // Monotonic stamps standing for the heard, report answer and save
     // timers; kNever while a timer is not started.
     qint64 m_heardAtMs = kNever;
     qint64 m_reportAnsweredAtMs = kNever;
     qint64 m_savedAtMs = kNever;
+    // Wall and monotonic time of the last valid reply, and how far they had
+    // drifted apart when a jump was last seen.
+    qint64 m_replyWallMs = 0;
+    qint64 m_replyMonoMs = kNever;
+    qint64 m_seenDriftMs = 0;
+    bool m_clockJumped = false;   // since the last valid reply
+    QString m_lookingUp;          // host whose lookup is under way
     quint16 m_sntpPort = 123;
     quint16 m_reportPort = 12300;
     qint64 m_lastSyncUtcMs = 0;

@@ -11,6 +11,9 @@ constexpr quint16 kTavrPort = 12300;
 constexpr int kFrameHeaderSize = 8;
 constexpr int kFrameMaxBody = 1024;
 constexpr int kFrameMaxSize = kFrameHeaderSize + kFrameMaxBody;
+// Receivers read one byte more than a frame can hold, so that a longer
+// datagram shows as too long instead of being cut to a valid frame.
+constexpr int kFrameReadSize = kFrameMaxSize + 1;
 
 enum FrameType : quint8 {
     DiscoveryQuery = 1,

@@ -39,6 +39,7 @@ void DiscoveryClient::start(int listenMs)
     ++runNumber;
     heardServers.clear();
     answeredAddresses.clear();
+    probedAddresses.clear();
     nonce = newDiscoveryNonce();
 
     querySocket = new QUdpSocket(this);
@@ -76,7 +77,7 @@ void DiscoveryClient::sendQuery()
 
 void DiscoveryClient::onReadyRead()
 {
-    char buffer[kFrameMaxSize];
+    char buffer[kFrameReadSize];
     while (querySocket && querySocket->hasPendingDatagrams()) {
         QHostAddress sender;
         const qint64 size = querySocket->readDatagram(buffer, sizeof buffer, &sender);

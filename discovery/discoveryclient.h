@@ -56,6 +56,7 @@ private:
     HeardServerMap heardServers;
     qint64 probeSentAtMs = 0;
     QStringList answeredAddresses;
+    QStringList probedAddresses;   // only these can count as answered
 
     quint64 runNumber = 0;   // ties delayed resends to the run that scheduled them
     Targets targets;

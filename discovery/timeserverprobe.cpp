@@ -33,7 +33,8 @@ void DiscoveryClient::runProbePhase()
     probeSentAtMs = QDateTime::currentMSecsSinceEpoch();
     const QByteArray request = makeSntpRequest(probeSentAtMs);
 
-    QStringList probed;
+    QStringList& probed = probedAddresses;
+    probed.clear();
     for (HeardServer& entry : heardServers) {
         const bool local = std::any_of(entry.addresses.cbegin(), entry.addresses.cend(),
                                        [&](const QString& a) { return ownAddresses.contains(a); });
@@ -68,8 +69,10 @@ void DiscoveryClient::onProbeReadyRead()
             break;   // a failing read would otherwise spin
         if (!readSntpReply(QByteArray(buffer, int(size)), probeSentAtMs, receiveMs, nullptr))
             continue;
+        // Replies from addresses nobody probed change nothing; not keeping
+        // them bounds the list under a flood as the heard list is bounded.
         const QString address = plainAddressText(sender);
-        if (!answeredAddresses.contains(address))
+        if (probedAddresses.contains(address) && !answeredAddresses.contains(address))
             answeredAddresses.append(address);
     }
 }
@@ -94,10 +97,13 @@ bool probeTimeServerOnPort(const QString& address, quint16 port, int timeoutMs)
     char buffer[kMaxSntpDatagram];
     while (!deadline.hasExpired() && socket.state() == QAbstractSocket::BoundState) {
         socket.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-        while (socket.hasPendingDatagrams()) {
+        // A flood must not hold the caller past its deadline.
+        while (!deadline.hasExpired() && socket.hasPendingDatagrams()) {
             const qint64 size = socket.readDatagram(buffer, sizeof buffer);
             const qint64 receiveMs = QDateTime::currentMSecsSinceEpoch();
-            if (size >= 0 && readSntpReply(QByteArray(buffer, int(size)), sendMs, receiveMs, nullptr))
+            if (size < 0)
+                return false;   // a failing read would otherwise spin
+            if (readSntpReply(QByteArray(buffer, int(size)), sendMs, receiveMs, nullptr))
                 return true;
         }
     }

@@ -7,7 +7,7 @@
 #include "frame.h"
 #include "heardservers.h"
 #include "netlan/netlan.h"
-#include "discovery/testserverprocess.h"
+#include "testserverprocess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

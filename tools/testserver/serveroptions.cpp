@@ -158,18 +158,20 @@ bool applyOptions(const QStringList& argsIn, ServerOptions* o, bool controlFile,
         } else if (opt == QLatin1String("--answer-json")) {
             o->answerJson = v;
         } else if (opt == QLatin1String("--discovery")) {
-            static const QSet<QString> ok = {"normal", "stale-nonce", "malformed", "bad-json", "silent"};
+            static const QSet<QString> ok = {"normal", "stale-nonce", "malformed", "bad-json", "oversized",
+                                             "silent"};
             if (!ok.contains(v))
-                return fail(QStringLiteral("normal|stale-nonce|malformed|bad-json|silent"));
+                return fail(QStringLiteral("normal|stale-nonce|malformed|bad-json|oversized|silent"));
             o->discovery = v;
         } else if (opt == QLatin1String("--discovery-delay-ms")) {
             if (!toInt(v, 0, 60000, &n))
                 return fail(QStringLiteral("needs 0-60000"));
             o->discoveryDelayMs = int(n);
         } else if (opt == QLatin1String("--report-answer")) {
-            static const QSet<QString> ok = {"normal", "wrong-id", "no-id", "wrong-type", "malformed", "silent"};
+            static const QSet<QString> ok = {"normal", "wrong-id", "no-id", "wrong-type", "malformed",
+                                             "oversized", "silent"};
             if (!ok.contains(v))
-                return fail(QStringLiteral("normal|wrong-id|no-id|wrong-type|malformed|silent"));
+                return fail(QStringLiteral("normal|wrong-id|no-id|wrong-type|malformed|oversized|silent"));
             o->reportAnswer = v;
         } else if (opt == QLatin1String("--report-log")) {
             o->reportLog = v;
@@ -195,7 +197,7 @@ QString usageText()
         "  --sntp normal|wrong-origin|wrong-mode|truncated|silent\n"
         "  --answer-type 2|3  --id S  --name S  --source S  --ver S  --clients N\n"
         "  --flags synced,accepting,steady|none  --omit KEY,...  --answer-json TEXT\n"
-        "  --discovery normal|stale-nonce|malformed|bad-json|silent  --discovery-delay-ms N\n"
-        "  --report-answer normal|wrong-id|no-id|wrong-type|malformed|silent\n"
+        "  --discovery normal|stale-nonce|malformed|bad-json|oversized|silent  --discovery-delay-ms N\n"
+        "  --report-answer normal|wrong-id|no-id|wrong-type|malformed|oversized|silent\n"
         "  --report-log FILE  --query-log FILE  --sntp-log FILE  --control FILE\n");
 }

@@ -30,6 +30,17 @@ QByteArray breakLengthField(QByteArray frame)
     return frame;
 }
 
+// The answer with its body padded to the full 1024 bytes and 468 more bytes
+// behind the frame: 1500 in all, a frame only in its first 1032 bytes.
+QByteArray oversize(quint8 type, const QByteArray& body)
+{
+    QJsonObject object = QJsonDocument::fromJson(body).object();
+    object.insert("pad", QString());
+    const int room = kFrameMaxBody - int(QJsonDocument(object).toJson(QJsonDocument::Compact).size());
+    object.insert("pad", QString(qMax(0, room), u'p'));
+    return buildFrame(type, QJsonDocument(object).toJson(QJsonDocument::Compact)) + QByteArray(468, ' ');
+}
+
 } // namespace
 
 TavrResponder::TavrResponder(QObject* parent)
@@ -136,6 +147,8 @@ void TavrResponder::answerQuery(const QNetworkDatagram& in, const QByteArray& bo
         return;
     if (m_options.discovery == QLatin1String("malformed"))
         datagram = breakLengthField(datagram);
+    else if (m_options.discovery == QLatin1String("oversized"))
+        datagram = oversize(quint8(m_options.answerType), answerBody);
     send(datagram, in, m_options.discoveryDelayMs);
 }
 
@@ -174,6 +187,8 @@ void TavrResponder::answerReport(const QNetworkDatagram& in, const QByteArray& b
     QByteArray datagram = buildFrame(type, QJsonDocument(answer).toJson(QJsonDocument::Compact));
     if (mode == QLatin1String("malformed"))
         datagram = breakLengthField(datagram);
+    else if (mode == QLatin1String("oversized"))
+        datagram = oversize(type, QJsonDocument(answer).toJson(QJsonDocument::Compact));
     send(datagram, in, 0);
 }
 
