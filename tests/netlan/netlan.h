@@ -28,8 +28,6 @@ struct Lan {
     QString broadcast;
     QStringList serverNs;
     QStringList serverAddr;
-    QString loggerNs;
-    QString loggerAddr;
     bool isValid() const { return !id.isEmpty(); }
 };
 
@@ -51,8 +49,6 @@ inline Lan fromEnvironment()
     lan.clientNs = qEnvironmentVariable("NETLAN_CLIENT_NS");
     lan.clientAddr = qEnvironmentVariable("NETLAN_CLIENT_ADDR");
     lan.broadcast = qEnvironmentVariable("NETLAN_BROADCAST");
-    lan.loggerNs = qEnvironmentVariable("NETLAN_LOGGER_NS");
-    lan.loggerAddr = qEnvironmentVariable("NETLAN_LOGGER_ADDR");
     const int servers = qEnvironmentVariableIntValue("NETLAN_SERVERS");
     for (int i = 1; i <= servers; ++i) {
         lan.serverNs << qEnvironmentVariable(QByteArray("NETLAN_SERVER_NS_") + QByteArray::number(i));
@@ -65,7 +61,7 @@ inline Lan fromEnvironment()
 // `netlan.sh run <servers> -- <this binary> <args>` and never returns,
 // unless that is impossible (returns 77: not root, or exec failed).
 // Inside the LAN: returns -1 and main() goes on.
-inline int reexecInside(int argc, char** argv, int servers, bool logger = false)
+inline int reexecInside(int argc, char** argv, int servers)
 {
     if (insideLan())
         return -1;
@@ -80,8 +76,6 @@ inline int reexecInside(int argc, char** argv, int servers, bool logger = false)
     args.push_back(const_cast<char*>(script.constData()));
     args.push_back(const_cast<char*>("run"));
     args.push_back(const_cast<char*>(count.constData()));
-    if (logger)
-        args.push_back(const_cast<char*>("--logger"));
     args.push_back(const_cast<char*>("--"));
     for (int i = 0; i < argc; ++i)
         args.push_back(argv[i]);

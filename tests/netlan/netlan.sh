@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
 # Builds a throw-away LAN out of network namespaces for end-to-end tests:
-# one bridge namespace, one client namespace, N server namespaces and,
-# optionally, a logger namespace, all joined by veth pairs on a bridge that
-# itself lives inside the bridge namespace. Nothing is ever created in, or
-# attached to, the machine's own network namespace.
+# one bridge namespace, one client namespace and N server namespaces, all
+# joined by veth pairs on a bridge that itself lives inside the bridge
+# namespace. Nothing is ever created in, or attached to, the machine's own
+# network namespace.
 #
-#   netlan.sh up <N> [--logger]            build a LAN, print its description
-#   netlan.sh down <id>                    remove a LAN (all of it)
-#   netlan.sh run <N> [--logger] -- cmd…   build, run cmd with NETLAN_* set, remove
-#   netlan.sh check <id>                   verify routes and broadcast setup
-#   netlan.sh gc                           remove LANs whose owner process is gone
-#   netlan.sh list                         list the LANs this helper knows
+#   netlan.sh up <N>                build a LAN, print its description
+#   netlan.sh down <id>             remove a LAN (all of it)
+#   netlan.sh run <N> -- cmd…       build, run cmd with NETLAN_* set, remove
+#   netlan.sh gc                    remove LANs whose owner process is gone
 #
 # See README.md beside this file for the variables printed / exported.
 
@@ -40,7 +38,6 @@ new_id() {
 
 client_addr() { echo "${NETLAN_SUBNET_BASE}.2"; }
 server_addr() { echo "${NETLAN_SUBNET_BASE}.$((10 + $1))"; }
-logger_addr() { echo "${NETLAN_SUBNET_BASE}.250"; }
 broadcast_addr() { echo "${NETLAN_SUBNET_BASE}.255"; }
 
 # Joins namespace $2 to the bridge of LAN $1 as port $3 with address $4.
@@ -66,7 +63,7 @@ attach() {
 }
 
 describe() {
-    local id=$1 n=$2 logger=$3 i ns_list="" addr_list=""
+    local id=$1 n=$2 i ns_list="" addr_list=""
     echo "NETLAN_ID=${id}"
     echo "NETLAN_BRIDGE_NS=${id}-br"
     echo "NETLAN_IFACE=${NETLAN_IFACE}"
@@ -83,24 +80,17 @@ describe() {
     done
     echo "NETLAN_SERVER_NS_LIST='${ns_list}'"
     echo "NETLAN_SERVER_ADDR_LIST='${addr_list}'"
-    if [ "$logger" = 1 ]; then
-        echo "NETLAN_LOGGER_NS=${id}-log"
-        echo "NETLAN_LOGGER_ADDR=$(logger_addr)"
-    else
-        echo "NETLAN_LOGGER_NS="
-        echo "NETLAN_LOGGER_ADDR="
-    fi
 }
 
 namespaces_of() {
     local id=$1
-    ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^${id}-(br|c|log|s[0-9]+)\$"
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^${id}-(br|c|s[0-9]+)\$"
 }
 
 do_down() {
     local id=$1 ns
     [[ "$id" =~ ^pl[0-9a-f]{8}$ ]] || die "not a LAN id: $id"
-    # Servers, client and logger first, the bridge last: deleting a namespace
+    # Servers and client first, the bridge last: deleting a namespace
     # destroys its veth end, and with it the bridge port.
     for ns in $(namespaces_of "$id" | grep -v -- '-br$'); do
         ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null
@@ -131,9 +121,9 @@ do_check() {
     return 0
 }
 
-# Builds LAN $1 with $2 servers; $3=1 adds the logger. Owner pid in $4.
+# Builds LAN $1 with $2 servers. Owner pid in $3.
 build() {
-    local id=$1 n=$2 logger=$3 owner=$4 i
+    local id=$1 n=$2 owner=$3 i
     mkdir -p "${NETLAN_STATE_DIR}/${id}" || return 1
     echo "$owner" >"${NETLAN_STATE_DIR}/${id}/owner"
     ip netns add "${id}-br" || return 1
@@ -145,11 +135,8 @@ build() {
     for ((i = 1; i <= n; i++)); do
         attach "$id" "${id}-s${i}" "vs${i}" "$(server_addr "$i")" || return 1
     done
-    if [ "$logger" = 1 ]; then
-        attach "$id" "${id}-log" vlog "$(logger_addr)" || return 1
-    fi
     do_check "$id" || return 1
-    describe "$id" "$n" "$logger" >"${NETLAN_STATE_DIR}/${id}/env"
+    describe "$id" "$n" >"${NETLAN_STATE_DIR}/${id}/env"
 }
 
 parse_up_args() {
@@ -157,16 +144,12 @@ parse_up_args() {
     [[ "$UP_N" =~ ^[0-9]+$ ]] || die "server count expected, got '${UP_N}'"
     [ "$UP_N" -le "$NETLAN_MAX_SERVERS" ] || die "at most ${NETLAN_MAX_SERVERS} servers"
     shift
-    UP_LOGGER=0
     UP_REST=()
-    while [ $# -gt 0 ]; do
-        case "$1" in
-            --logger) UP_LOGGER=1 ;;
-            --) shift; UP_REST=("$@"); break ;;
-            *) die "unknown option: $1" ;;
-        esac
+    if [ $# -gt 0 ]; then
+        [ "$1" = -- ] || die "unknown option: $1"
         shift
-    done
+        UP_REST=("$@")
+    fi
 }
 
 do_gc() {
@@ -191,7 +174,7 @@ case "$cmd" in
         do_gc
         id=$(new_id)
         # The caller owns the LAN; `gc` removes it once the caller is gone.
-        if ! build "$id" "$UP_N" "$UP_LOGGER" "${NETLAN_OWNER_PID:-$PPID}"; then
+        if ! build "$id" "$UP_N" "${NETLAN_OWNER_PID:-$PPID}"; then
             do_down "$id" >/dev/null 2>&1
             die "could not build the LAN"
         fi
@@ -202,23 +185,14 @@ case "$cmd" in
         [ $# -eq 1 ] || die "usage: netlan.sh down <id>"
         do_down "$1" || die "could not remove all of $1"
         ;;
-    check)
-        need_root
-        [ $# -eq 1 ] || die "usage: netlan.sh check <id>"
-        do_check "$1"
-        ;;
     gc)
         need_root
         do_gc
         ;;
-    list)
-        [ -d "$NETLAN_STATE_DIR" ] && ls "$NETLAN_STATE_DIR"
-        exit 0
-        ;;
     run)
         need_root
         parse_up_args "$@"
-        [ ${#UP_REST[@]} -gt 0 ] || die "usage: netlan.sh run <N> [--logger] -- command..."
+        [ ${#UP_REST[@]} -gt 0 ] || die "usage: netlan.sh run <N> -- command..."
         do_gc
         id=$(new_id)
         cleanup() { do_down "$id" >/dev/null 2>&1; }
@@ -226,7 +200,7 @@ case "$cmd" in
         trap 'exit 130' INT
         trap 'exit 143' TERM
         trap 'exit 129' HUP
-        if ! build "$id" "$UP_N" "$UP_LOGGER" "$$"; then
+        if ! build "$id" "$UP_N" "$$"; then
             echo "netlan: could not build the LAN" >&2
             exit 2
         fi
@@ -247,7 +221,7 @@ case "$cmd" in
         exit $?
         ;;
     *)
-        sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
         [ -z "$cmd" ] || [ "$cmd" = help ] || [ "$cmd" = -h ] || exit 2
         ;;
 esac
