@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QSystemTrayIcon>
 
 namespace {
 const char kWatchKey[] = "menuBar/watch";
@@ -27,6 +28,12 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     watcher = new ClockWatcher(this);
     window = new PellumWindow(watcher);
     alertWindow = new AlertWindow(watcher);
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (auto* toggle = window->findChild<QWidget*>(QStringLiteral("watchToggle")))
+            toggle->setToolTip(QStringLiteral(
+                "Watching needs a notification area for its lamp, and this desktop has none: "
+                "while watching, closing the window only minimises it."));
+    }
 
     connect(window, &PellumWindow::watchingToggled, this, [this](bool on) {
         setWatching(on);
@@ -46,7 +53,10 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
         window->startScan();
     });
     connect(window, &PellumWindow::alertRequested, this, [this] { showAlertWindow(); });
-    connect(alertWindow, &AlertWindow::shownOrPutAway, this, [this] { updateAlertLink(); });
+    connect(alertWindow, &AlertWindow::shownOrPutAway, this, [this] {
+        updateAlertLink();
+        quitIfNothingShown();
+    });
     connect(watcher, &ClockWatcher::stateChanged, this, [this] { updateAlertLink(); });
     connect(alertWindow, &AlertWindow::acceptServerTimeRequested, watcher, &ClockWatcher::resetLastSync);
 
@@ -139,6 +149,14 @@ void ClientApp::followClockState(ClockState state)
         showAlertWindow();
     else if (alertWindow->isVisible())
         alertWindow->hide();
+}
+
+void ClientApp::quitIfNothingShown()
+{
+    // Without watching there is no lamp: a process with no window left could
+    // only be found in a process list.
+    if (!watching && !window->isVisible() && !alertWindow->isVisible())
+        QCoreApplication::quit();
 }
 
 void ClientApp::updateAlertLink()

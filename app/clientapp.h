@@ -44,6 +44,7 @@ private:
     void showAlertWindow();
     void followClockState(ClockState state);
     void updateAlertLink();
+    void quitIfNothingShown();
     void setClock(const QDateTime& utc);
 
     bool launchedAtLogin = false;

@@ -6,10 +6,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -331,7 +333,12 @@ void PellumWindow::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    hide();
+    // Without a notification area there is no lamp to come back by: stay in
+    // the task bar. The offscreen platform has neither.
+    if (QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        hide();
+    else
+        showMinimized();
     event->ignore();
     emit closedToMenuBar();
 }
