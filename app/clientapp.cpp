@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 const char kWatchKey[] = "menuBar/watch";
@@ -154,9 +155,12 @@ void ClientApp::followClockState(ClockState state)
 void ClientApp::quitIfNothingShown()
 {
     // Without watching there is no lamp: a process with no window left could
-    // only be found in a process list.
-    if (!watching && !window->isVisible() && !alertWindow->isVisible())
-        QCoreApplication::quit();
+    // only be found in a process list. Looked at once the current reaction is
+    // over, which may show the other window (the alert's search button).
+    QTimer::singleShot(0, this, [this] {
+        if (!watching && !window->isVisible() && !alertWindow->isVisible())
+            QCoreApplication::quit();
+    });
 }
 
 void ClientApp::updateAlertLink()
