@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
@@ -20,6 +21,21 @@
 namespace {
 const char kWatchKey[] = "menuBar/watch";
 const char kStartAtLoginAfterMoveKey[] = "menuBar/startAtLoginAfterMove";
+
+// show() alone leaves a minimised window in the task bar.
+void bringUp(QWidget* w)
+{
+    w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+// A lamp to come back by. The offscreen platform has neither lamp nor task bar.
+bool hasNotificationArea()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("offscreen");
+}
 }
 
 ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
@@ -48,9 +64,7 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     connect(alertWindow, &AlertWindow::syncNowRequested, window, &PellumWindow::syncNow);
     connect(alertWindow, &AlertWindow::searchRequested, this, [this] {
         alertWindow->hide();
-        window->show();
-        window->raise();
-        window->activateWindow();
+        bringUp(window);
         window->startScan();
     });
     connect(window, &PellumWindow::alertRequested, this, [this] { showAlertWindow(); });
@@ -68,7 +82,11 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     window->setStartAtLoginOn(watch ? runsAtLogin() : false);
     if (!(watch && launchedAtLogin))
         showMainWindow();
+    else
+        keepWayBack();
     followClockState(watcher->state());
+    // The notification area can go away under a hidden window (a panel that quits).
+    connect(watcher, &ClockWatcher::changed, this, [this] { keepWayBack(); });
 }
 
 ClientApp::~ClientApp()
@@ -130,18 +148,14 @@ bool ClientApp::eventFilter(QObject* watched, QEvent* event)
 
 void ClientApp::showMainWindow()
 {
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringUp(window);
     if (watcher->state() == ClockState::Wrong && !alertWindow->isVisible())
         showAlertWindow();
 }
 
 void ClientApp::showAlertWindow()
 {
-    alertWindow->show();
-    alertWindow->raise();
-    alertWindow->activateWindow();
+    bringUp(alertWindow);
 }
 
 void ClientApp::followClockState(ClockState state)
@@ -161,6 +175,14 @@ void ClientApp::quitIfNothingShown()
         if (!watching && !window->isVisible() && !alertWindow->isVisible())
             QCoreApplication::quit();
     });
+}
+
+void ClientApp::keepWayBack()
+{
+    // Watching where there is no lamp: the task bar is the only way back, so
+    // the main window is minimised rather than hidden.
+    if (watching && !window->isVisible() && !alertWindow->isVisible() && !hasNotificationArea())
+        window->showMinimized();
 }
 
 void ClientApp::updateAlertLink()

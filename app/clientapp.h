@@ -45,6 +45,7 @@ private:
     void followClockState(ClockState state);
     void updateAlertLink();
     void quitIfNothingShown();
+    void keepWayBack();
     void setClock(const QDateTime& utc);
 
     bool launchedAtLogin = false;

@@ -267,6 +267,7 @@ VirtualDisplay::VirtualDisplay() = default;
 
 VirtualDisplay::~VirtualDisplay()
 {
+    stopTrayHost();
     if (process && process->state() != QProcess::NotRunning) {
         process->terminate();
         if (!process->waitForFinished(5000))
@@ -275,7 +276,7 @@ VirtualDisplay::~VirtualDisplay()
     }
 }
 
-bool VirtualDisplay::start(const QString& workDir)
+bool VirtualDisplay::start(const QString& workDir, bool withTrayHost)
 {
     const QString numberFile = workDir + QStringLiteral("/display");
     QFile::remove(numberFile);
@@ -298,20 +299,70 @@ bool VirtualDisplay::start(const QString& workDir)
     QFile f(numberFile);
     f.open(QIODevice::ReadOnly);
     display = QLatin1Char(':') + QString::fromLatin1(f.readAll().trimmed());
-    return true;
+    return !withTrayHost || startTrayHost();
+}
+
+bool VirtualDisplay::startTrayHost()
+{
+    stopTrayHost();
+    trayHost = std::make_unique<QProcess>();
+    trayHost->setProcessChannelMode(QProcess::ForwardedChannels);
+    trayHost->start(QStringLiteral("wmsystemtray"), {QStringLiteral("-display"), display, QStringLiteral("--non-wmaker")});
+    // Its selection window shows once it owns the notification area.
+    return trayHost->waitForStarted(10000) && waitFor([this] {
+        return trayHost->state() == QProcess::Running
+               && !x11(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--classname"),
+                                                   QStringLiteral("^selwindow$")}).isEmpty();
+    }, 10000);
+}
+
+void VirtualDisplay::stopTrayHost()
+{
+    if (trayHost && trayHost->state() != QProcess::NotRunning) {
+        trayHost->terminate();
+        if (!trayHost->waitForFinished(5000))
+            trayHost->kill();
+        trayHost->waitForFinished(3000);
+    }
+    trayHost.reset();
+}
+
+QString VirtualDisplay::x11(const QString& tool, const QStringList& args) const
+{
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    run.setProcessEnvironment(env);
+    run.start(tool, args);
+    return run.waitForFinished(10000) ? QString::fromLatin1(run.readAllStandardOutput()) : QString();
 }
 
 QStringList VirtualDisplay::visibleWindows(const QString& titleRegex) const
 {
-    QProcess xdotool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    xdotool.setProcessEnvironment(env);
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), titleRegex});
-    if (!xdotool.waitForFinished(10000))
-        return {};
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return x11(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--name"), titleRegex})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool VirtualDisplay::lampShown() const
+{
+    // Docked, the lamp is a mapped window of the program below the tray host's.
+    auto count = [this](QStringList args) {
+        args = QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
+                           QStringLiteral("^tavrin-pellum$")} + args;
+        return x11(QStringLiteral("xdotool"), args).count(QLatin1Char('\n'));
+    };
+    return count({}) > count({QStringLiteral("--maxdepth"), QStringLiteral("1")});
+}
+
+bool VirtualDisplay::isMinimised(const QString& windowId) const
+{
+    // Qt says so in the hints on a shown window, in the state on a new one.
+    const QString props = windowId.isEmpty() ? QString()
+                                             : x11(QStringLiteral("xprop"), {QStringLiteral("-id"), windowId,
+                                                                             QStringLiteral("WM_HINTS"),
+                                                                             QStringLiteral("_NET_WM_STATE")});
+    return props.contains(QLatin1String("Iconic")) || props.contains(QLatin1String("_NET_WM_STATE_HIDDEN"));
 }
 
 bool VirtualDisplay::requestClose(const QString& windowId) const
