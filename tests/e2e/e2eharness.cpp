@@ -265,15 +265,23 @@ QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)
 
 VirtualDisplay::VirtualDisplay() = default;
 
-VirtualDisplay::~VirtualDisplay()
+namespace {
+void stopProcess(std::unique_ptr<QProcess>& process)
 {
-    stopTrayHost();
     if (process && process->state() != QProcess::NotRunning) {
         process->terminate();
         if (!process->waitForFinished(5000))
             process->kill();
         process->waitForFinished(3000);
     }
+    process.reset();
+}
+} // namespace
+
+VirtualDisplay::~VirtualDisplay()
+{
+    stopTrayHost();
+    stopProcess(process);
 }
 
 bool VirtualDisplay::start(const QString& workDir, bool withTrayHost)
@@ -316,16 +324,7 @@ bool VirtualDisplay::startTrayHost()
     }, 10000);
 }
 
-void VirtualDisplay::stopTrayHost()
-{
-    if (trayHost && trayHost->state() != QProcess::NotRunning) {
-        trayHost->terminate();
-        if (!trayHost->waitForFinished(5000))
-            trayHost->kill();
-        trayHost->waitForFinished(3000);
-    }
-    trayHost.reset();
-}
+void VirtualDisplay::stopTrayHost() { stopProcess(trayHost); }
 
 QString VirtualDisplay::x11(const QString& tool, const QStringList& args) const
 {
