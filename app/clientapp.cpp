@@ -9,15 +9,33 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 const char kWatchKey[] = "menuBar/watch";
 const char kStartAtLoginAfterMoveKey[] = "menuBar/startAtLoginAfterMove";
+
+// show() alone leaves a minimised window in the task bar.
+void bringUp(QWidget* w)
+{
+    w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+// A lamp to come back by. The offscreen platform has neither lamp nor task bar.
+bool hasNotificationArea()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("offscreen");
+}
 }
 
 ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
@@ -27,6 +45,12 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     watcher = new ClockWatcher(this);
     window = new PellumWindow(watcher);
     alertWindow = new AlertWindow(watcher);
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (auto* toggle = window->findChild<QWidget*>(QStringLiteral("watchToggle")))
+            toggle->setToolTip(QStringLiteral(
+                "Watching needs a notification area for its lamp, and this desktop has none: "
+                "while watching, closing the window only minimises it."));
+    }
 
     connect(window, &PellumWindow::watchingToggled, this, [this](bool on) {
         setWatching(on);
@@ -40,13 +64,14 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     connect(alertWindow, &AlertWindow::syncNowRequested, window, &PellumWindow::syncNow);
     connect(alertWindow, &AlertWindow::searchRequested, this, [this] {
         alertWindow->hide();
-        window->show();
-        window->raise();
-        window->activateWindow();
+        bringUp(window);
         window->startScan();
     });
     connect(window, &PellumWindow::alertRequested, this, [this] { showAlertWindow(); });
-    connect(alertWindow, &AlertWindow::shownOrPutAway, this, [this] { updateAlertLink(); });
+    connect(alertWindow, &AlertWindow::shownOrPutAway, this, [this] {
+        updateAlertLink();
+        quitIfNothingShown();
+    });
     connect(watcher, &ClockWatcher::stateChanged, this, [this] { updateAlertLink(); });
     connect(alertWindow, &AlertWindow::acceptServerTimeRequested, watcher, &ClockWatcher::resetLastSync);
 
@@ -57,7 +82,11 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     window->setStartAtLoginOn(watch ? runsAtLogin() : false);
     if (!(watch && launchedAtLogin))
         showMainWindow();
+    else
+        keepWayBack();
     followClockState(watcher->state());
+    // The notification area can go away under a hidden window (a panel that quits).
+    connect(watcher, &ClockWatcher::changed, this, [this] { keepWayBack(); });
 }
 
 ClientApp::~ClientApp()
@@ -119,18 +148,14 @@ bool ClientApp::eventFilter(QObject* watched, QEvent* event)
 
 void ClientApp::showMainWindow()
 {
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringUp(window);
     if (watcher->state() == ClockState::Wrong && !alertWindow->isVisible())
         showAlertWindow();
 }
 
 void ClientApp::showAlertWindow()
 {
-    alertWindow->show();
-    alertWindow->raise();
-    alertWindow->activateWindow();
+    bringUp(alertWindow);
 }
 
 void ClientApp::followClockState(ClockState state)
@@ -139,6 +164,25 @@ void ClientApp::followClockState(ClockState state)
         showAlertWindow();
     else if (alertWindow->isVisible())
         alertWindow->hide();
+}
+
+void ClientApp::quitIfNothingShown()
+{
+    // Without watching there is no lamp: a process with no window left could
+    // only be found in a process list. Looked at once the current reaction is
+    // over, which may show the other window (the alert's search button).
+    QTimer::singleShot(0, this, [this] {
+        if (!watching && !window->isVisible() && !alertWindow->isVisible())
+            QCoreApplication::quit();
+    });
+}
+
+void ClientApp::keepWayBack()
+{
+    // Watching where there is no lamp: the task bar is the only way back, so
+    // the main window is minimised rather than hidden.
+    if (watching && !window->isVisible() && !alertWindow->isVisible() && !hasNotificationArea())
+        window->showMinimized();
 }
 
 void ClientApp::updateAlertLink()

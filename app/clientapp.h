@@ -44,6 +44,8 @@ private:
     void showAlertWindow();
     void followClockState(ClockState state);
     void updateAlertLink();
+    void quitIfNothingShown();
+    void keepWayBack();
     void setClock(const QDateTime& utc);
 
     bool launchedAtLogin = false;

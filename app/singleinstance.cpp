@@ -1,11 +1,36 @@
 #include "singleinstance.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+#include <QThread>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 constexpr int kGuardWaitMs = 300;
+// How long a launch keeps asking an instance that holds the lock but does
+// not answer yet (it may be between taking the lock and listening).
+constexpr int kHandOverPatienceMs = 3000;
+
+#ifndef Q_OS_WIN
+// Nobody else may create, replace or read what is in it.
+bool isPrivateFolder(const QString& path, bool followLink)
+{
+    struct stat st = {};
+    const QByteArray native = QFile::encodeName(path);
+    if ((followLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st)) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700;
 }
+#endif
+} // namespace
 
 QString instanceServerName()
 {
@@ -19,22 +44,74 @@ QString instanceServerName()
     return QStringLiteral("com.tavrin.pellum.app.instance.") + user.toLower();
 }
 
+QString instanceFolder()
+{
+#ifdef Q_OS_WIN
+    return QDir::tempPath();
+#else
+    // In the shared temp folder another user could take the name first, and
+    // every launch would then hand over to that user's socket.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime, true))
+        return runtime;
+    const QString own = QDir::tempPath() + QStringLiteral("/tavrin-pellum-") + QString::number(::geteuid());
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    // One that someone else made first is never used.
+    return isPrivateFolder(own, false) ? own : QString();
+#endif
+}
+
+QString instanceServerPath()
+{
+#ifdef Q_OS_WIN
+    return instanceServerName();
+#else
+    const QString folder = instanceFolder();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + instanceServerName();
+#endif
+}
+
 bool claimSingleInstance(QLocalServer** server)
 {
-    const QString name = instanceServerName();
-    {
+    if (server)
+        *server = nullptr;
+    const QString path = instanceServerPath();
+    if (path.isEmpty())
+        return true; // no private place for the guard: run without one
+    // Held for the instance's whole life, so it is stale only once its owner is dead.
+    auto* lock = new QLockFile(instanceFolder() + QLatin1Char('/') + instanceServerName() + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0);
+    const QDeadlineTimer patience(kHandOverPatienceMs);
+    while (!lock->tryLock(0)) {
+        if (lock->error() != QLockFile::LockFailedError) {
+            // The lock cannot be made at all: run as before, without one.
+            delete lock;
+            lock = nullptr;
+            break;
+        }
         QLocalSocket socket;
-        socket.connectToServer(name, QIODevice::ReadWrite);
+        socket.connectToServer(path, QIODevice::ReadWrite);
         if (socket.waitForConnected(kGuardWaitMs)) {
             socket.write("show\n", 5);
             socket.waitForBytesWritten(kGuardWaitMs);
+            delete lock;
             return false;
         }
+        if (patience.hasExpired()) {
+            // Alive but silent: still never a second instance.
+            delete lock;
+            return false;
+        }
+        QThread::msleep(20);
     }
-    // Nobody answered: a registration left by a crashed instance would block listen().
-    QLocalServer::removeServer(name);
+    // With the lock, whatever is registered under the path was left by a dead instance.
+    if (lock)
+        QLocalServer::removeServer(path);
     auto* local = new QLocalServer();
-    local->listen(name);
+    if (local->listen(path) && lock)
+        QObject::connect(local, &QObject::destroyed, [lock] { delete lock; });
+    else
+        delete lock; // no guard: later launches start on their own, as they always did
     if (server)
         *server = local;
     else

@@ -8,9 +8,20 @@ class QLocalServer;
 // Name of the per-user local server that guards against a second instance.
 QString instanceServerName();
 
+// The folder that holds the instance socket and its lock: on Unix the user's
+// runtime folder when it is private (ours, mode 0700), else a private folder
+// of our own in the temp folder; empty when neither can be had. On Windows
+// the user's temp folder, which holds only the lock.
+QString instanceFolder();
+
+// Where the server listens: the full socket path on Unix (empty without a
+// private folder), the pipe name on Windows.
+QString instanceServerPath();
+
 // True when this process is the first instance; *server then holds a
-// listening server nobody owns yet. False when a running instance answered
-// and was told to show itself.
+// listening server nobody owns yet, which keeps the claim until it is
+// destroyed. False when a running instance answered and was told to show
+// itself.
 bool claimSingleInstance(QLocalServer** server);
 
 // True when the argument list holds "--login" as a whole element.

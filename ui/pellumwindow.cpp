@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -15,6 +16,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -418,7 +420,12 @@ void PellumWindow::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    hide();
+    // Without a notification area there is no lamp to come back by: stay in
+    // the task bar. The offscreen platform has neither.
+    if (QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        hide();
+    else
+        showMinimized();
     event->ignore();
     emit closedToMenuBar();
 }

@@ -1,8 +1,10 @@
 // Start-up costs of the application shell: the single-instance claim, the
-// second launch's hand-over, and building and tearing down the whole
-// controller (watcher, both windows) on the offscreen platform. The
-// controller part runs in a private network namespace with nothing up, so
-// the discovery broadcast of the first show goes nowhere; it needs root.
+// second launch's hand-over, 20 double launches of the real program (how
+// many instances stay, and how long the one that hands over takes), and
+// building and tearing down the whole controller (watcher, both windows) on
+// the offscreen platform. All but the claim run in a private network
+// namespace with nothing up, so the discovery broadcast of a first show goes
+// nowhere; they need root.
 
 #include "clientapp.h"
 #include "singleinstance.h"
@@ -11,13 +13,17 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -45,6 +51,71 @@ long rssKiB()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return 0;
+}
+
+// The real program, offscreen, with this bench's scratch user.
+std::unique_ptr<QProcess> launchProgram()
+{
+    auto p = std::make_unique<QProcess>();
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->setStandardErrorFile(QProcess::nullDevice());
+    p->start(qEnvironmentVariable("PELLUM_PROGRAM", QStringLiteral(PELLUM_PROGRAM)), {});
+    return p;
+}
+
+bool running(QProcess& p)
+{
+    p.waitForFinished(0);
+    return p.state() != QProcess::NotRunning;
+}
+
+void endProgram(QProcess& p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished(3000);
+    }
+}
+
+// Two launches at the same moment, 20 times: exactly one may stay. Also
+// times the launch that hands over, and a later third launch against the
+// instance that stayed.
+void doubleLaunches()
+{
+    constexpr int kRounds = 20;
+    Figures together, third;
+    std::map<int, int> left; // instances left -> rounds
+    for (int i = 0; i < kRounds; ++i) {
+        QElapsedTimer t;
+        t.start();
+        std::unique_ptr<QProcess> pair[2] = {launchProgram(), launchProgram()};
+        while (t.elapsed() < 10000 && running(*pair[0]) && running(*pair[1]))
+            QThread::msleep(2);
+        if (!running(*pair[0]) || !running(*pair[1]))
+            together.add(t.nsecsElapsed() / 1e6);
+        QThread::msleep(500);
+        const int stayed = int(running(*pair[0])) + int(running(*pair[1]));
+        ++left[stayed];
+        if (stayed == 1) {
+            auto extra = launchProgram();
+            t.restart();
+            if (extra->waitForFinished(10000) && extra->exitCode() == 0)
+                third.add(t.nsecsElapsed() / 1e6);
+            endProgram(*extra);
+        }
+        for (auto& p : pair)
+            endProgram(*p);
+    }
+    for (const auto& [stayed, rounds] : left)
+        std::printf("%-42s %d instance(s) left in %d of %d rounds%s\n", "double launch of the real program", stayed,
+                    rounds, kRounds, stayed == 1 ? "" : "  <-- must be 1");
+    if (!together.ms.empty())
+        together.print("double launch: the one that hands over");
+    if (!third.ms.empty())
+        third.print("later launch hands over (start to exit)");
 }
 
 } // namespace
@@ -86,9 +157,11 @@ int main(int argc, char** argv)
     handOver.print("second launch hands over to the first");
 
     if (!isolated) {
-        std::printf("controller figures skipped: need root for a private network namespace\n");
+        std::printf("program and controller figures skipped: need root for a private network namespace\n");
         return 0;
     }
+    doubleLaunches();
+
     Figures build, teardown;
     const long rssBefore = rssKiB();
     long rssBuilt = 0;

@@ -272,9 +272,13 @@ QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)
 
 VirtualDisplay::VirtualDisplay() = default;
 
-VirtualDisplay::~VirtualDisplay() { stopProcess(process.get(), true); }
+VirtualDisplay::~VirtualDisplay()
+{
+    stopTrayHost();
+    stopProcess(process.get(), true);
+}
 
-bool VirtualDisplay::start(const QString& workDir)
+bool VirtualDisplay::start(const QString& workDir, bool withTrayHost, const QString& size)
 {
     const QString numberFile = workDir + QStringLiteral("/display");
     QFile::remove(numberFile);
@@ -284,7 +288,7 @@ bool VirtualDisplay::start(const QString& workDir)
     // -displayfd picks a free display number and tells it on fd 3.
     process->start(QStringLiteral("sh"),
                    {QStringLiteral("-c"),
-                    QStringLiteral("exec Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -noreset 3>\"$0\""),
+                    QStringLiteral("exec Xvfb -displayfd 3 -screen 0 %1x24 -nolisten tcp -noreset 3>\"$0\"").arg(size),
                     numberFile});
     QByteArray number;
     waitFor([&] {
@@ -293,18 +297,63 @@ bool VirtualDisplay::start(const QString& workDir)
         return !number.isEmpty() || process->state() == QProcess::NotRunning;
     }, 20000);
     display = QLatin1Char(':') + QString::fromLatin1(number);
-    return !number.isEmpty();
+    return !number.isEmpty() && (!withTrayHost || startTrayHost());
+}
+
+bool VirtualDisplay::startTrayHost()
+{
+    stopTrayHost();
+    trayHost = std::make_unique<QProcess>();
+    trayHost->setProcessChannelMode(QProcess::ForwardedChannels);
+    trayHost->start(QStringLiteral("wmsystemtray"), {QStringLiteral("-display"), display, QStringLiteral("--non-wmaker")});
+    // Its selection window shows once it owns the notification area.
+    return trayHost->waitForStarted(10000) && waitFor([this] {
+        return trayHost->state() == QProcess::Running
+               && !x11(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--classname"),
+                                                   QStringLiteral("^selwindow$")}).isEmpty();
+    }, 10000);
+}
+
+void VirtualDisplay::stopTrayHost()
+{
+    stopProcess(trayHost.get(), true);
+    trayHost.reset();
+}
+
+QString VirtualDisplay::x11(const QString& tool, const QStringList& args) const
+{
+    QProcess run;
+    run.setProcessEnvironment(withDisplay(display));
+    run.start(tool, args);
+    return run.waitForFinished(10000) ? QString::fromLatin1(run.readAllStandardOutput()) : QString();
 }
 
 QStringList VirtualDisplay::visibleWindows(const QString& titleRegex) const
 {
-    QProcess xdotool;
-    xdotool.setProcessEnvironment(withDisplay(display));
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), titleRegex});
-    if (!xdotool.waitForFinished(10000))
-        return {};
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return x11(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--name"), titleRegex})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool VirtualDisplay::lampShown() const
+{
+    // Docked, the lamp is a mapped window of the program below the tray host's.
+    auto count = [this](QStringList args) {
+        args = QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
+                           QStringLiteral("^tavrin-pellum$")} + args;
+        return x11(QStringLiteral("xdotool"), args).count(QLatin1Char('\n'));
+    };
+    return count({}) > count({QStringLiteral("--maxdepth"), QStringLiteral("1")});
+}
+
+bool VirtualDisplay::isMinimised(const QString& windowId) const
+{
+    // Qt says so in the hints on a shown window, in the state on a new one.
+    const QString props = windowId.isEmpty() ? QString()
+                                             : x11(QStringLiteral("xprop"), {QStringLiteral("-id"), windowId,
+                                                                             QStringLiteral("WM_HINTS"),
+                                                                             QStringLiteral("_NET_WM_STATE")});
+    return props.contains(QLatin1String("Iconic")) || props.contains(QLatin1String("_NET_WM_STATE_HIDDEN"));
 }
 
 bool VirtualDisplay::requestClose(const QString& windowId) const

@@ -90,20 +90,33 @@ private:
 // Reports counted once each, however many destinations they reached.
 QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports);
 
-// Xvfb on a free display number.
+// Xvfb on a free display number, with or without a notification area.
 class VirtualDisplay {
 public:
     VirtualDisplay();
     ~VirtualDisplay();
-    bool start(const QString& workDir);
+    bool start(const QString& workDir, bool withTrayHost = false, const QString& size = QStringLiteral("1600x1200"));
+    // Runs an X tool on this display and returns what it printed.
+    QString x11(const QString& tool, const QStringList& args) const;
     QString name() const { return display; }
+    // A tray host (wmsystemtray) that owns the notification area; also later,
+    // as a panel started after the program.
+    bool startTrayHost();
+    void stopTrayHost();
     // Ids of the mapped windows whose title matches the regular expression.
     QStringList visibleWindows(const QString& titleRegex) const;
+    // The program's lamp is docked in the notification area.
+    bool lampShown() const;
+    // The window asks to be minimised (the task bar alone shows it). Without a
+    // window manager it stays mapped, so visibleWindows still lists it.
+    bool isMinimised(const QString& windowId) const;
     bool requestClose(const QString& windowId) const;
 
 private:
+
     QString display;
     std::unique_ptr<QProcess> process;
+    std::unique_ptr<QProcess> trayHost;
 };
 
 // The program as a child process.

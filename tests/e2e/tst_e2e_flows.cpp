@@ -259,9 +259,9 @@ void TstE2eFlows::alertSyncNowAndSearchReachTheMainWindow()
     QCOMPARE(standinCalls(), QStringLiteral("sync"));
     auto* message = window()->findChild<QLabel*>(QStringLiteral("scanMessage"));
     QVERIFY(message && message->text().contains(lan.serverAddr.value(0)));
-    window()->hide();
+    window()->showMinimized();
     button(alert(), "searchButton")->click();
-    QVERIFY(!alert()->isVisible() && window()->isVisible());
+    QVERIFY(!alert()->isVisible() && window()->isVisible() && !window()->isMinimized());
     auto* link = window()->findChild<QLabel*>(QStringLiteral("alertLink"));
     QTRY_VERIFY(link && link->isVisible());
 }
