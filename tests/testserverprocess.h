@@ -63,7 +63,7 @@ public:
                 lines << QJsonDocument::fromJson(line).object();
         return lines;
     }
-    QList<QJsonObject> reports() const { return log("reports"); }
+    QList<QJsonObject> reportLines() const { return log("reports"); } // from, to, rx_ms, report
     int sntpRequests() const { return int(log("sntp").size()); }
     QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
 

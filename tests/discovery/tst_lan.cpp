@@ -76,14 +76,14 @@ private slots:
         QVERIFY(serve(0));
         auto w = std::make_unique<ClockWatcher>();
         w->setReporting(true);
-        QTRY_COMPARE_WITH_TIMEOUT(servers.front().reports().size(), 2, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.front().reportLines().size(), 2, kWaitMs);
         w->setServer(lan.serverAddr[0], "Lab");   // Sync: one more report, now also to the server
-        QTRY_COMPARE_WITH_TIMEOUT(servers.front().reports().size(), 5, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.front().reportLines().size(), 5, kWaitMs);
         w->setReporting(false);
         w.reset();   // reporting off: no second goodbye
         QTest::qWait(500);
         QStringList seen;
-        for (const QJsonObject& line : servers.front().reports())
+        for (const QJsonObject& line : servers.front().reportLines())
             seen << line.value("to").toString() + ' ' + line.value("report")["state"].toString()
                     + (line.value("report")["bye"].toBool() ? " bye" : "");
         seen.sort();
@@ -101,7 +101,7 @@ private slots:
             ClockWatcher w;
             w.setServer(lan.serverAddr[0], "Lab");
             w.setReporting(true);
-            QTRY_VERIFY_WITH_TIMEOUT(servers.back().reports().size() >= 2, kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(servers.back().reportLines().size() >= 2, kWaitMs);
             QTest::qWait(300);
             QVERIFY2(w.isReported() == (row == "normal"), qPrintable(row));
             servers.clear();
@@ -155,12 +155,12 @@ private slots:
         ClockWatcher watcher;
         watcher.setServer(lan.serverAddr[0], "Alpha");
         watcher.setReporting(true);
-        QTRY_VERIFY_WITH_TIMEOUT(servers.front().reports().size() >= 3, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(servers.front().reportLines().size() >= 3, kWaitMs);
         DiscoveryClient client;
         QSignalSpy spy(&client, &DiscoveryClient::finished);
         client.start(6000);
         std::thread flooder(flood, client.findChild<QUdpSocket*>()->localPort(),
-                            quint16(servers.front().reports().first().value("port").toInt()), watcher.clientId());
+                            quint16(servers.front().reportLines().first().value("port").toInt()), watcher.clientId());
         QVERIFY(QTest::qWaitFor([&] { return spy.size() == 1; }, 30000));
         flooder.join();
         QCOMPARE(spy.at(0).at(0).value<QList<DiscoveredServer>>().size(), 2);

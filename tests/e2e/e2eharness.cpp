@@ -178,56 +178,12 @@ void Sandbox::applyToThisProcess() const
 
 // ---- TestServer
 
-TestServer::TestServer(const QString& ns, const QString& address, const QString& workDir)
-    : ns(ns)
-    , listenAddress(address)
-    , work(workDir)
-    , reportLog(workDir + QStringLiteral("/reports.jsonl"))
-    , controlFile(workDir + QStringLiteral("/server.ctl"))
-{
-}
-
-TestServer::~TestServer() { stop(); }
-
-bool TestServer::start(const QStringList& extraArgs)
-{
-    stop();
-    process = std::make_unique<QProcess>();
-    const QStringList args = QStringList{QStringLiteral("--listen"), listenAddress, QStringLiteral("--report-log"),
-                                         reportLog, QStringLiteral("--control"), controlFile}
-                             + extraArgs;
-    if (ns.isEmpty())
-        process->start(testServerPath(), args);
-    else
-        process->start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns,
-                                                         testServerPath()} + args);
-    return process->waitForStarted(10000)
-           && waitFor([this] { return process->state() != QProcess::Running || process->peek(4096).contains("ready"); },
-                      15000)
-           && process->state() == QProcess::Running;
-}
-
-void TestServer::stop()
-{
-    stopProcess(process.get(), true);
-    process.reset();
-}
-
-bool TestServer::isRunning() const { return process && process->state() == QProcess::Running; }
-
-void TestServer::setControl(const QString& options) const { writeAtomically(controlFile, options.toUtf8()); }
-
 QList<QJsonObject> TestServer::reports() const
 {
     QList<QJsonObject> out;
-    QFile file(reportLog);
-    if (file.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QJsonObject entry = QJsonDocument::fromJson(line).object();
-            if (entry.contains(QLatin1String("report")))
-                out << entry.value(QLatin1String("report")).toObject();
-        }
-    }
+    for (const QJsonObject& line : reportLines())
+        if (line.contains(QLatin1String("report")))
+            out << line.value(QLatin1String("report")).toObject();
     return out;
 }
 
@@ -245,11 +201,6 @@ int TestServer::goodbyes() const
     for (const QJsonObject& r : distinctReports(reports()))
         n += r.value(QLatin1String("bye")).toBool() ? 1 : 0;
     return n;
-}
-
-QString TestServer::errors() const
-{
-    return process ? QString::fromLocal8Bit(process->readAllStandardError()) : QString();
 }
 
 QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)

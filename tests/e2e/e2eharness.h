@@ -4,6 +4,8 @@
 // time server, a virtual display and the real program as processes.
 
 #include <QJsonObject>
+
+#include "testserverprocess.h"
 #include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -61,30 +63,28 @@ private:
     QTemporaryDir dir;
 };
 
-// pellum-test-server, started in a network namespace (or here when `ns` is
-// empty) and steered through its control file.
-class TestServer {
+// pellum-test-server listening on `address`, in network namespace `ns`
+// (here when empty).
+class TestServer : public TestServerProcess {
 public:
-    TestServer(const QString& ns, const QString& address, const QString& workDir);
-    ~TestServer();
-    bool start(const QStringList& extraArgs = {});
-    void stop();                    // SIGTERM and wait
-    bool isRunning() const;
-    void setControl(const QString& options) const; // atomic rewrite of the control file
-    QString reportLogPath() const { return reportLog; }
+    TestServer(const QString& ns, const QString& address)
+        : ns(ns)
+        , listenAddress(address)
+    {
+    }
+    bool start(const QStringList& extraArgs = {})
+    {
+        return TestServerProcess::start(QStringList{QStringLiteral("--listen"), listenAddress} + extraArgs, ns);
+    }
+    bool setControl(const QString& options) { return control(options); }
     QString address() const { return listenAddress; }
-    QList<QJsonObject> reports() const; // the "report" bodies, in arrival order
+    QList<QJsonObject> reports() const; // the report bodies, in arrival order
     bool hasReported(const char* state) const;
-    int goodbyes() const;               // distinct goodbye reports
-    QString errors() const;
+    int goodbyes() const; // distinct goodbye reports
 
 private:
     QString ns;
     QString listenAddress;
-    QString work;
-    QString reportLog;
-    QString controlFile;
-    std::unique_ptr<QProcess> process;
 };
 
 // Reports counted once each, however many destinations they reached.
@@ -113,7 +113,6 @@ public:
     bool requestClose(const QString& windowId) const;
 
 private:
-
     QString display;
     std::unique_ptr<QProcess> process;
     std::unique_ptr<QProcess> trayHost;

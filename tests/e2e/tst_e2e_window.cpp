@@ -19,43 +19,6 @@
 
 using namespace E2E;
 
-namespace {
-
-// Runs a tool on the test's own X screen and returns what it printed.
-QString onScreen(const QString& display, const QString& tool, const QStringList& args)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(tool, args);
-    p.waitForFinished(10000);
-    return QString::fromLatin1(p.readAllStandardOutput());
-}
-
-// Xvfb with a screen of the given size; the harness's display has one size only.
-struct Screen {
-    QProcess xvfb;
-    QString display;
-    bool start(const QString& size, const QString& work)
-    {
-        const QString number = work + QStringLiteral("/display");
-        QFile::remove(number);
-        xvfb.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-            QStringLiteral("exec Xvfb -displayfd 3 -screen 0 %1x24 -nolisten tcp -noreset 3>\"$0\"").arg(size), number});
-        waitFor([&] {
-            QFile f(number);
-            display = f.open(QIODevice::ReadOnly) ? QLatin1Char(':') + QString::fromLatin1(f.readAll().trimmed()) : QString();
-            return display.size() > 1;
-        }, 20000);
-        return display.size() > 1;
-    }
-    ~Screen() { xvfb.terminate(); xvfb.waitForFinished(5000); }
-};
-
-} // namespace
-
 class TstE2eWindow : public QObject {
     Q_OBJECT
 public:
@@ -68,7 +31,7 @@ private slots:
         for (const QString name : {"Atlas", "Lab bench"}) {
             const int i = int(servers.size());
             QDir(work.path()).mkdir(name);
-            servers.emplace_back(new TestServer(lan.serverNs.value(i), lan.serverAddr.value(i), work.filePath(name)));
+            servers.emplace_back(new TestServer(lan.serverNs.value(i), lan.serverAddr.value(i)));
             QVERIFY(servers.back()->start({QStringLiteral("--name"), name, QStringLiteral("--id"), name}));
         }
     }
@@ -78,12 +41,12 @@ private slots:
     void paintedWidgetsSpeak();
 
 private:
-    std::unique_ptr<Program> launch(const Screen& screen, const QString& scale, const QString& setUpWith = {})
+    std::unique_ptr<Program> launch(const VirtualDisplay& screen, const QString& scale, const QString& setUpWith = {})
     {
         sandbox = std::make_unique<Sandbox>();
         sandbox->writeSetupRecord(setUpWith);
         QProcessEnvironment env = sandbox->environment();
-        env.insert(QStringLiteral("DISPLAY"), screen.display);
+        env.insert(QStringLiteral("DISPLAY"), screen.name());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
         // Without a window manager the platform would not believe the work area.
@@ -92,14 +55,10 @@ private:
         return program->start() ? std::move(program) : nullptr;
     }
     // Id of the first visible window whose title matches, empty when none comes up.
-    QString windowNamed(const Screen& screen, const char* title)
+    QString windowNamed(const VirtualDisplay& screen, const char* title)
     {
         QString id;
-        waitFor([&] {
-            id = onScreen(screen.display, QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", title})
-                     .section('\n', 0, 0);
-            return !id.isEmpty();
-        }, 30000);
+        waitFor([&] { return !(id = screen.visibleWindows(QLatin1String(title)).value(0)).isEmpty(); }, 30000);
         return id;
     }
 
@@ -124,10 +83,10 @@ void TstE2eWindow::fitsTheScreen()
     QFETCH(QString, size);
     QFETCH(QString, scale);
     QFETCH(QRect, room);
-    Screen screen;
-    QVERIFY(screen.start(size, work.path()));
+    VirtualDisplay screen;
+    QVERIFY(screen.start(work.path(), false, size));
     // A taskbar as a desktop announces it: the work area left to windows.
-    onScreen(screen.display, QStringLiteral("xprop"), {"-root", "-format", "_NET_WORKAREA", "32c", "-set",
+    screen.x11(QStringLiteral("xprop"), {"-root", "-format", "_NET_WORKAREA", "32c", "-set",
              "_NET_WORKAREA", QStringLiteral("%1,%2,%3,%4").arg(room.x()).arg(room.y()).arg(room.width()).arg(room.height())});
     // Set up with Atlas, so Lab bench is the one server left to choose and comes selected.
     auto program = launch(screen, scale, lan.serverAddr.value(0));
@@ -135,7 +94,7 @@ void TstE2eWindow::fitsTheScreen()
     const QString id = windowNamed(screen, "^Tavrin Pellum$");
     QVERIFY2(!id.isEmpty(), qPrintable(program->log()));
     QTest::qWait(4000); // the first search and its probes
-    const QString shell = onScreen(screen.display, QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id});
+    const QString shell = screen.x11(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id});
     auto field = [&](const char* key) {
         return QRegularExpression(QStringLiteral("%1=(\\d+)").arg(QLatin1String(key))).match(shell).captured(1).toInt();
     };
@@ -143,7 +102,7 @@ void TstE2eWindow::fitsTheScreen()
     QVERIFY2(room.contains(window), qPrintable(shell));
     // The set-up button sits at the window's lower right; a click there asks the set-up question.
     const double s = scale.toDouble();
-    onScreen(screen.display, QStringLiteral("xdotool"), {"mousemove", QString::number(window.right() - int(60 * s)),
+    screen.x11(QStringLiteral("xdotool"), {"mousemove", QString::number(window.right() - int(60 * s)),
              QString::number(window.bottom() - int(28 * s)), "click", "1"});
     QVERIFY2(!windowNamed(screen, "^Set up syncing$").isEmpty(), qPrintable(program->log()));
 }
@@ -151,19 +110,19 @@ void TstE2eWindow::fitsTheScreen()
 // The table took no focus and Return did nothing: a keyboard user could not choose a server.
 void TstE2eWindow::keyboardAloneSetsUpTheSecondServer()
 {
-    Screen screen;
-    QVERIFY(screen.start(QStringLiteral("1366x768"), work.path()));
+    VirtualDisplay screen;
+    QVERIFY(screen.start(work.path(), false, QStringLiteral("1366x768")));
     auto program = launch(screen, QStringLiteral("1"));
     QVERIFY(program);
     const QString id = windowNamed(screen, "^Tavrin Pellum$");
     QVERIFY2(!id.isEmpty(), qPrintable(program->log()));
     QTest::qWait(4000);
-    onScreen(screen.display, QStringLiteral("xdotool"), {"windowfocus", "--sync", id});
+    screen.x11(QStringLiteral("xdotool"), {"windowfocus", "--sync", id});
     QTest::qWait(500);
     // The table has the focus on opening: down to the second row, then Return.
-    onScreen(screen.display, QStringLiteral("xdotool"), {"key", "--delay", "150", "Down", "Down", "Return"});
+    screen.x11(QStringLiteral("xdotool"), {"key", "--delay", "150", "Down", "Down", "Return"});
     QVERIFY2(!windowNamed(screen, "^Set up syncing$").isEmpty(), qPrintable(program->log()));
-    onScreen(screen.display, QStringLiteral("xdotool"), {"key", "Return"});
+    screen.x11(QStringLiteral("xdotool"), {"key", "Return"});
     QVERIFY(waitFor([&] {
         QFile calls(sandbox->standinLogPath());
         return calls.open(QIODevice::ReadOnly) && calls.readAll().contains("install -Server " + lan.serverAddr.value(1).toLatin1());
