@@ -101,9 +101,7 @@ void InstAppearanceSelector::choose(Inst::Appearance chosen)
 {
     if (chosen == value_)
         return;
-    value_ = chosen;
-    updateAccessibleName();
-    update();
+    setValue(chosen);
     if (onChange_)
         onChange_(chosen);
 }
