@@ -23,7 +23,6 @@ private slots:
     void initTestCase()
     {
         qputenv("HOME", m_home.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (m_home.path() + "/config").toLocal8Bit());
         QStandardPaths::setTestModeEnabled(true);
     }
 
@@ -36,10 +35,8 @@ private slots:
         QTest::addColumn<int>("ownMode");     // -1: our folder not made beforehand
         QTest::addColumn<QString>("folder");  // empty: no safe folder
         const QString own = QStringLiteral("tmp/tavrin-pellum-%1").arg(::geteuid());
-        QTest::newRow("USERNAME lower-cased, private runtime folder")
-            << QByteArray("Alice") << QByteArray("bob") << "alice" << 0700 << -1 << "runtime";
-        QTest::newRow("login name, runtime folder others can enter")
-            << QByteArray() << QByteArray("Bob") << "bob" << 0755 << -1 << own;
+        QTest::newRow("USERNAME, private runtime") << QByteArray("Alice") << QByteArray("bob") << "alice" << 0700 << -1 << "runtime";
+        QTest::newRow("login name, open runtime") << QByteArray() << QByteArray("Bob") << "bob" << 0755 << -1 << own;
         QTest::newRow("no user name, no runtime folder") << QByteArray() << QByteArray() << "" << -1 << -1 << own;
         QTest::newRow("our folder left open") << QByteArray("Alice") << QByteArray() << "alice" << -1 << 0755 << QString();
     }

@@ -23,9 +23,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 
-namespace {
-const qint64 kNow = QDateTime::currentMSecsSinceEpoch();
-} // namespace
+static const qint64 kNow = QDateTime::currentMSecsSinceEpoch();
 
 class TstWindow : public QObject {
     Q_OBJECT
@@ -76,13 +74,12 @@ private slots:
         auto* watcher = new ClockWatcher;
         watcher->setReporting(true);
         ClientTray tray(watcher, nullptr);
-        {
-            PellumWindow window(watcher);
-            QCOMPARE(watcher->state(), ClockState::Lost);
-            QCOMPARE(window.findChild<InstStatus*>(QStringLiteral("statusLine"))->text(), QStringLiteral("No server"));
-            QVERIFY(!window.findChild<InstReadout*>(QStringLiteral("reportedReadout"))->valueLabel()->text().contains("heard"));
-            QCOMPARE(tray.stateLine(), QStringLiteral("No server"));
-        }
+        auto* window = new PellumWindow(watcher);
+        QCOMPARE(watcher->state(), ClockState::Lost);
+        QCOMPARE(window->findChild<InstStatus*>(QStringLiteral("statusLine"))->text(), QStringLiteral("No server"));
+        QVERIFY(!window->findChild<InstReadout*>(QStringLiteral("reportedReadout"))->valueLabel()->text().contains("heard"));
+        QCOMPARE(tray.stateLine(), QStringLiteral("No server"));
+        delete window; // the window goes before its watcher; the tray must outlive it
         watcher->setServer(QStringLiteral("127.0.0.1"), QStringLiteral("R&D"));
         QTRY_COMPARE(tray.contextMenu()->actions().first()->text(), QStringLiteral("Server not heard \u00b7 R&&D"));
         delete watcher;
