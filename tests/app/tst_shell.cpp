@@ -22,66 +22,46 @@ class ShellTest : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
         qputenv("HOME", m_home.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (m_home.path() + "/config").toLocal8Bit());
         QStandardPaths::setTestModeEnabled(true);
     }
 
-    void instanceNameFollowsUser_data()
+    void instanceIsTheUsersOwn_data()
     {
         QTest::addColumn<QByteArray>("username");
         QTest::addColumn<QByteArray>("user");
-        QTest::addColumn<QString>("expected");
-        const QString prefix = QStringLiteral("com.tavrin.pellum.app.instance.");
-        QTest::newRow("USERNAME lower-cased") << QByteArray("Alice") << QByteArray("bob") << prefix + "alice";
-        QTest::newRow("login name when USERNAME unset") << QByteArray() << QByteArray("Bob") << prefix + "bob";
-        QTest::newRow("neither set ends with the stop") << QByteArray() << QByteArray() << prefix;
-    }
-
-    void instanceNameFollowsUser()
-    {
-        // Fault: two users on one machine shared one instance name and locked each other out.
-        QFETCH(QByteArray, username);
-        QFETCH(QByteArray, user);
-        QFETCH(QString, expected);
-        const ScopedEnv usernameEnv("USERNAME", username);
-        const ScopedEnv userEnv("USER", user);
-        QCOMPARE(instanceServerName(), expected);
-    }
-
-    void instanceFolderIsPrivate_data()
-    {
+        QTest::addColumn<QString>("name");    // after the instance prefix
         QTest::addColumn<int>("runtimeMode"); // -1: XDG_RUNTIME_DIR unset
         QTest::addColumn<int>("ownMode");     // -1: our folder not made beforehand
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("folder");  // empty: no safe folder
         const QString own = QStringLiteral("tmp/tavrin-pellum-%1").arg(::geteuid());
-        QTest::newRow("private runtime folder") << 0700 << -1 << "runtime";
-        QTest::newRow("runtime folder others can enter") << 0755 << -1 << own;
-        QTest::newRow("no runtime folder") << -1 << -1 << own;
-        QTest::newRow("our folder left open") << -1 << 0755 << QString();
+        QTest::newRow("USERNAME, private runtime") << QByteArray("Alice") << QByteArray("bob") << "alice" << 0700 << -1 << "runtime";
+        QTest::newRow("login name, open runtime") << QByteArray() << QByteArray("Bob") << "bob" << 0755 << -1 << own;
+        QTest::newRow("no user name, no runtime folder") << QByteArray() << QByteArray() << "" << -1 << -1 << own;
+        QTest::newRow("our folder left open") << QByteArray("Alice") << QByteArray() << "alice" << -1 << 0755 << QString();
     }
-
-    void instanceFolderIsPrivate()
+    // Two users shared one instance name, or the socket sat where another user could take the name first.
+    void instanceIsTheUsersOwn()
     {
-        // Fault: the socket sat where other users can reach it, so one of them could take the name first.
+        QFETCH(QByteArray, username);
+        QFETCH(QByteArray, user);
+        QFETCH(QString, name);
         QFETCH(int, runtimeMode);
         QFETCH(int, ownMode);
-        QFETCH(QString, expected);
+        QFETCH(QString, folder);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("tmp") && QDir(dir.path()).mkpath("runtime"));
         ::chmod(QFile::encodeName(dir.path() + "/runtime").constData(), runtimeMode < 0 ? 0700 : runtimeMode);
         const QString own = dir.path() + QStringLiteral("/tmp/tavrin-pellum-%1").arg(::geteuid());
-        if (ownMode >= 0) {
-            QVERIFY(QDir().mkpath(own));
-            ::chmod(QFile::encodeName(own).constData(), ownMode);
-        }
-        const ScopedEnv tmp("TMPDIR", QFile::encodeName(dir.path() + "/tmp"));
-        const ScopedEnv runtime("XDG_RUNTIME_DIR",
-                                runtimeMode < 0 ? QByteArray() : QFile::encodeName(dir.path() + "/runtime"));
-        const QString folder = instanceFolder();
-        QCOMPARE(folder, expected.isEmpty() ? QString() : dir.path() + '/' + expected);
-        QVERIFY(folder.isEmpty() || !(QFileInfo(folder).permissions() & 0x0077));
+        if (ownMode >= 0)
+            QVERIFY(QDir().mkpath(own) && ::chmod(QFile::encodeName(own).constData(), ownMode) == 0);
+        const ScopedEnv usernameEnv("USERNAME", username), userEnv("USER", user),
+            tmp("TMPDIR", QFile::encodeName(dir.path() + "/tmp")),
+            runtime("XDG_RUNTIME_DIR", runtimeMode < 0 ? QByteArray() : QFile::encodeName(dir.path() + "/runtime"));
+        QCOMPARE(instanceServerName(), QStringLiteral("com.tavrin.pellum.app.instance.") + name);
+        const QString made = instanceFolder();
+        QCOMPARE(made, folder.isEmpty() ? QString() : dir.path() + '/' + folder);
+        QVERIFY(made.isEmpty() || !(QFileInfo(made).permissions() & 0x0077));
     }
 
     void loginEntryQuotesPath_data()
@@ -96,24 +76,23 @@ private slots:
         QTest::newRow("backslash, new line") << "/x\\y/p\nq" << QByteArray("Exec=\"/x\\\\\\\\y/p\\nq\" --login\n");
     }
 
+    // A path with spaces or characters special to the Exec key ended the quoted path early.
     void loginEntryQuotesPath()
     {
-        // Fault: a path with spaces or characters special to the Exec key ended the quoted path early.
         QFETCH(QString, program);
         QFETCH(QByteArray, exec);
         LoginEntry::write(program);
-        QVERIFY(LoginEntry::exists());
         QFile f(LoginEntry::autostartFilePath());
-        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(LoginEntry::exists() && f.open(QIODevice::ReadOnly));
         const QByteArray entry = f.readAll();
         QVERIFY2(entry.contains(exec), entry.constData());
         LoginEntry::remove();
         QVERIFY(!LoginEntry::exists());
     }
 
+    // The quit-on-signal socket pair leaked into every child, such as the setup runner's script.
     void signalPairNotInherited()
     {
-        // Fault: the quit-on-signal socket pair leaked into every child, such as the setup runner's script.
         const auto socketsInChild = [] {
             QProcess child;
             child.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("ls -l /proc/$$/fd")});

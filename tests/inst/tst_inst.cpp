@@ -29,76 +29,34 @@ private slots:
     void durationBorders()
     {
         QFETCH(qint64, ms);
-        QFETCH(QString, text);
-        QCOMPARE(Inst::formatDuration(ms), text);
+        QTEST(Inst::formatDuration(ms), "text");
     }
 
-    // A second switch of the theme kept the palette the first sheet had saved.
-    void repeatedSwitchesTakeEffect()
+    // A second theme switch kept the palette the first sheet had saved; focus showed faintly or not at all.
+    void themeSwitchesAndFocus()
     {
         QWidget window;
         auto* layout = new QVBoxLayout(&window);
         auto* label = new QLabel(QStringLiteral("label"));
-        auto* go = new QPushButton(QStringLiteral("go"));
-        Inst::styleButton(go, Inst::ButtonRole::Go);
+        QList<QWidget*> controls{new QPushButton(QStringLiteral("go")), new QPushButton(QStringLiteral("Sync now")),
+                                 new QPushButton(QStringLiteral("SET UP")), new InstToggle(QStringLiteral("Start at login")),
+                                 new InstAppearanceSelector};
+        for (auto [i, role] : {std::pair{0, Inst::ButtonRole::Go}, {1, Inst::ButtonRole::Plain}, {2, Inst::ButtonRole::Primary}})
+            Inst::styleButton(static_cast<QPushButton*>(controls[i]), role);
         layout->addWidget(label);
-        layout->addWidget(go);
+        for (QWidget* w : controls)
+            layout->addWidget(w);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(&window);
         for (bool dark : {false, true, false}) {
             Inst::setDark(dark);
             Inst::applyTheme(&window);
             const Inst::Palette& c = Inst::colors();
             QCOMPARE(label->palette().color(QPalette::WindowText).name(), c.pri.name());
-            QCOMPARE(go->palette().color(QPalette::ButtonText).name(), c.led.name());
+            QCOMPARE(controls[0]->palette().color(QPalette::ButtonText).name(), c.led.name());
             const QImage shot = window.grab().toImage();
             QCOMPARE(QColor(shot.pixel(1, shot.height() - 2)).name(), c.panel.name());
-        }
-    }
-
-    // The switches and the appearance selector took no keys.
-    void keysWorkTheSwitches()
-    {
-        InstToggle toggle(QStringLiteral("Keep watching"));
-        QSignalSpy toggled(&toggle, &InstToggle::toggled);
-        QTest::keyClick(&toggle, Qt::Key_Right);
-        QTest::keyClick(&toggle, Qt::Key_Right);
-        QVERIFY(toggle.isChecked());
-        QTest::keyClick(&toggle, Qt::Key_Left);
-        QTest::keyClick(&toggle, Qt::Key_Space);
-        QCOMPARE(toggled.count(), 3);
-        QVERIFY(toggle.isChecked());
-
-        InstAppearanceSelector selector;
-        QList<Inst::Appearance> told;
-        selector.setOnChange([&](Inst::Appearance a) { told << a; });
-        QTest::keyClick(&selector, Qt::Key_Right); // already at the last segment
-        QTest::keyClick(&selector, Qt::Key_Left);
-        QTest::keyClick(&selector, Qt::Key_Left);
-        QTest::keyClick(&selector, Qt::Key_Space);
-        selector.setValue(Inst::Appearance::Dark); // loading a stored choice reports nothing
-        QCOMPARE(told, (QList<Inst::Appearance>{Inst::Appearance::Light, Inst::Appearance::System,
-                                                 Inst::Appearance::Light}));
-    }
-
-    // Focus showed faintly on buttons and not at all on the painted switches.
-    void focusIsDrawn()
-    {
-        QWidget window;
-        auto* layout = new QVBoxLayout(&window);
-        auto* plain = new QPushButton(QStringLiteral("Sync now"));
-        auto* primary = new QPushButton(QStringLiteral("SET UP"));
-        Inst::styleButton(plain, Inst::ButtonRole::Plain);
-        Inst::styleButton(primary, Inst::ButtonRole::Primary);
-        QList<QWidget*> controls{plain, primary, new InstToggle(QStringLiteral("Start at login")),
-                                 new InstAppearanceSelector};
-        for (QWidget* w : controls)
-            layout->addWidget(w);
-        for (bool dark : {false, true}) {
-            Inst::setDark(dark);
-            Inst::applyTheme(&window);
-            window.show();
-            QApplication::setActiveWindow(&window);
             for (QWidget* w : controls) {
                 window.setFocus();
                 const QImage before = w->grab().toImage();
@@ -107,6 +65,27 @@ private slots:
                 QVERIFY2(w->grab().toImage() != before, w->metaObject()->className());
             }
         }
+    }
+
+    // The switches and the appearance selector took no keys.
+    void keysWorkTheSwitches()
+    {
+        InstToggle toggle(QStringLiteral("Keep watching"));
+        QSignalSpy toggled(&toggle, &InstToggle::toggled);
+        for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right})
+            QTest::keyClick(&toggle, key);
+        QVERIFY(toggle.isChecked());
+        for (Qt::Key key : {Qt::Key_Left, Qt::Key_Space})
+            QTest::keyClick(&toggle, key);
+        QCOMPARE(toggled.count(), 3);
+        QVERIFY(toggle.isChecked());
+        InstAppearanceSelector selector;
+        QList<Inst::Appearance> told;
+        selector.setOnChange([&](Inst::Appearance a) { told << a; });
+        for (Qt::Key key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Left, Qt::Key_Space}) // Right: already at the last segment
+            QTest::keyClick(&selector, key);
+        selector.setValue(Inst::Appearance::Dark); // loading a stored choice reports nothing
+        QCOMPARE(told, (QList<Inst::Appearance>{Inst::Appearance::Light, Inst::Appearance::System, Inst::Appearance::Light}));
     }
 };
 
