@@ -1,7 +1,7 @@
 // The watcher against a real test server on loopback. Reporting stays off
 // here (reports broadcast); tst_lan covers it on a test LAN.
 
-#include "testablewatcher.h"
+#include "clockwatcher.h"
 #include "testserverprocess.h"
 
 #include <QSettings>
@@ -14,6 +14,25 @@ namespace {
 constexpr int kWaitMs = 15000;
 QSettings settings() { return QSettings("Quorrel Two", "Tavrin Pellum"); }
 qint64 stored() { return settings().value("clock/lastSyncUtcMs", -1).toLongLong(); }
+
+// A watcher whose wall clock can jump and whose two clocks move on together
+// as advance() says; freeze() stops their real part.
+class TestableWatcher : public ClockWatcher {
+public:
+    explicit TestableWatcher(quint16 sntpPort) { setDestinationPorts(sntpPort, 12300), m_mono.start(); }
+    void freeze() { m_frozenWall = QDateTime::currentMSecsSinceEpoch(), m_frozenMono = m_mono.elapsed(), m_frozen = true; }
+    void advance(qint64 ms) { m_passedMs += ms; }
+    qint64 jumpMs = 0;   // the wall clock set forward (+) or back (-)
+
+protected:
+    qint64 wallClockMs() const override { return (m_frozen ? m_frozenWall : QDateTime::currentMSecsSinceEpoch()) + m_passedMs + jumpMs; }
+    qint64 monotonicMs() const override { return (m_frozen ? m_frozenMono : m_mono.elapsed()) + m_passedMs; }
+
+private:
+    QElapsedTimer m_mono;
+    bool m_frozen = false;
+    qint64 m_frozenWall = 0, m_frozenMono = 0, m_passedMs = 0;
+};
 } // namespace
 
 class TestClockWatcher : public QObject {

@@ -19,20 +19,16 @@ inline bool enterPrivateLoopback()
 {
     if (geteuid() != 0)
         return false;
-    if (unshare(CLONE_NEWNET) != 0) {
-        std::perror("unshare(CLONE_NEWNET)");
-        return false;
-    }
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq request;
-    std::memset(&request, 0, sizeof request);
+    if (unshare(CLONE_NEWNET) != 0)
+        return std::perror("unshare(CLONE_NEWNET)"), false;
+    ifreq request{};
     std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    bool ok = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
     request.ifr_flags |= IFF_UP;
     ok = ok && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
+    if (fd >= 0)
+        close(fd);
     return ok;
 }
 
