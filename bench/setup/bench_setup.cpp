@@ -38,11 +38,15 @@ static double readbackMicroseconds(int rounds)
 static double stepMilliseconds(int rounds)
 {
     const QString script = AdminStep::scriptPath();
+    QDir().mkpath(QFileInfo(script).path());
     QFile file(script);
     if (QFile::exists(script) || !file.open(QIODevice::WriteOnly))
         return -1.0;
-    file.write("exit 0\n");
+    file.write("#!/bin/sh\nexit 0\n");
     file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                        | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                        | QFileDevice::ExeOther);
     QElapsedTimer timer;
     timer.start();
     int done = 0;
