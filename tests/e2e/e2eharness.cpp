@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/types.h>
 
@@ -18,7 +19,6 @@ namespace E2E {
 QString programPath() { return qEnvironmentVariable("PELLUM_PROGRAM"); }
 QString testServerPath() { return qEnvironmentVariable("PELLUM_TEST_SERVER"); }
 QString closeHelperPath() { return qEnvironmentVariable("PELLUM_X11_CLOSE"); }
-QString standinScriptPath() { return QStringLiteral(PELLUM_SOURCE_DIR "/tests/e2e/standin-setup.sh"); }
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
@@ -33,15 +33,7 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
 }
 
 namespace {
-// Replaced in one step: readers never see half a file.
-void writeAtomically(const QString& path, const QByteArray& text)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(text + '\n');
-        file.commit();
-    }
-}
+const char kSettings[] = "config/Quorrel Two/Tavrin Pellum.conf";
 
 void stopProcess(QProcess* process, bool gently)
 {
@@ -56,12 +48,6 @@ void stopProcess(QProcess* process, bool gently)
     process->waitForFinished(5000);
 }
 
-QProcessEnvironment withDisplay(const QString& display)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    return env;
-}
 } // namespace
 
 // ---- Sandbox
@@ -69,9 +55,8 @@ QProcessEnvironment withDisplay(const QString& display)
 Sandbox::Sandbox()
 {
     for (const char* sub : {"home", "config", "data", "cache", "runtime", "tmp", "root", "bin"})
-        QDir().mkpath(path(QString::fromLatin1(sub)));
-    QFile::setPermissions(path(QStringLiteral("runtime")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QDir().mkpath(path(sub));
+    QFile::setPermissions(path("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 QString Sandbox::path(const QString& relative) const
@@ -79,100 +64,103 @@ QString Sandbox::path(const QString& relative) const
     return relative.isEmpty() ? dir.path() : dir.path() + QLatin1Char('/') + relative;
 }
 
-QString Sandbox::settingsPath() const { return path(QStringLiteral("config/Quorrel Two/Tavrin Pellum.conf")); }
-QString Sandbox::autostartPath() const { return path(QStringLiteral("config/autostart/tavrin-pellum.desktop")); }
-QString Sandbox::setupRecordPath() const { return path(QStringLiteral("root/var/lib/tavrin-pellum/setup.ini")); }
-QString Sandbox::standinLogPath() const { return path(QStringLiteral("setup-calls.log")); }
+QString Sandbox::autostartPath() const { return path("config/autostart/tavrin-pellum.desktop"); }
+QString Sandbox::standinLogPath() const { return path("setup-calls.log"); }
 
 void Sandbox::writeSettings(const QVariantMap& values) const
 {
-    QSettings settings(settingsPath(), QSettings::IniFormat);
+    QSettings settings(path(kSettings), QSettings::IniFormat);
     for (auto it = values.begin(); it != values.end(); ++it)
         settings.setValue(it.key(), it.value());
 }
 
 QVariant Sandbox::setting(const QString& key) const
 {
-    return QSettings(settingsPath(), QSettings::IniFormat).value(key);
+    return QSettings(path(kSettings), QSettings::IniFormat).value(key);
 }
 
 bool Sandbox::settingsLoad() const
 {
     // Nothing written yet is a valid, empty store.
-    return !QFileInfo::exists(settingsPath())
-           || QSettings(settingsPath(), QSettings::IniFormat).status() == QSettings::NoError;
+    return !QFileInfo::exists(path(kSettings))
+           || QSettings(path(kSettings), QSettings::IniFormat).status() == QSettings::NoError;
 }
 
 void Sandbox::writeSetupRecord(const QString& server) const
 {
-    QDir().mkpath(QFileInfo(setupRecordPath()).absolutePath());
-    QSettings record(setupRecordPath(), QSettings::IniFormat);
-    record.setValue(QStringLiteral("Server"), server);
-    record.setValue(QStringLiteral("HasPrevious"), 0);
+    QDir().mkpath(path("root/var/lib/tavrin-pellum"));
+    QSettings record(path("root/var/lib/tavrin-pellum/setup.ini"), QSettings::IniFormat);
+    record.setValue("Server", server);
+    record.setValue("HasPrevious", 0);
 }
 
 QString Sandbox::installProgram() const
 {
-    const QString binary = path(QStringLiteral("bin/tavrin-pellum"));
-    const QString script = path(QStringLiteral("libexec/tavrin-pellum/tavrin-pellum.sh"));
+    const QString binary = path("bin/tavrin-pellum");
+    const QString script = path("libexec/tavrin-pellum/tavrin-pellum.sh");
     if (!QFileInfo::exists(binary)) {
         QFile::copy(programPath(), binary);
         QDir().mkpath(QFileInfo(script).path());
-        QFile::copy(standinScriptPath(), script);
+        QFile::copy(PELLUM_SOURCE_DIR "/tests/e2e/standin-setup.sh", script);
         const auto exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
         QFile::setPermissions(binary, exec);
         QFile::setPermissions(script, exec);
         // As root the runner only runs a helper in folders closed to others.
         for (const char* dir : {"libexec", "libexec/tavrin-pellum"})
-            QFile::setPermissions(path(QLatin1String(dir)), exec);
+            QFile::setPermissions(path(dir), exec);
     }
     return binary;
 }
 
-QProcessEnvironment Sandbox::environment() const
+QProcessEnvironment Sandbox::environment(const QString& display, bool fakeTime) const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QList<QPair<const char*, const char*>> folders{
         {"HOME", "home"}, {"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"},
         {"XDG_RUNTIME_DIR", "runtime"}, {"TMPDIR", "tmp"}, {"TAVRIN_PELLUM_ROOT", "root"}};
     for (const auto& [key, sub] : folders)
-        env.insert(QLatin1String(key), path(QLatin1String(sub)));
-    env.insert(QStringLiteral("PELLUM_STANDIN_LOG"), standinLogPath());
+        env.insert(key, path(sub));
+    env.insert("PELLUM_STANDIN_LOG", standinLogPath());
     // A user of its own: the instance name never meets another test's.
-    env.insert(QStringLiteral("USERNAME"), QStringLiteral("e2e-") + QFileInfo(path()).fileName());
-    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    env.remove(QStringLiteral("SESSION_MANAGER"));
+    env.insert("USERNAME", "e2e-" + QFileInfo(path()).fileName());
+    for (const char* key : {"DBUS_SESSION_BUS_ADDRESS", "SESSION_MANAGER", "WAYLAND_DISPLAY", "XAUTHORITY"})
+        env.remove(QLatin1String(key));
+    env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
+    if (!display.isEmpty())
+        env.insert("DISPLAY", display);
+    if (fakeTime) {
+        setFakeTime("+0");
+        env.insert("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+        env.insert("FAKETIME_TIMESTAMP_FILE", path("faketime"));
+        env.insert("FAKETIME_NO_CACHE", "1");
+        env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+        // A sanitizer build refuses to start with another library preloaded first.
+        const QString asan = env.value("ASAN_OPTIONS");
+        env.insert("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
+    }
     return env;
 }
 
-bool Sandbox::addFakeTime(QProcessEnvironment* env, const QString& offsetFile)
+void Sandbox::setFakeTime(const char* offset) const
 {
-    const QString library = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
-    if (!QFileInfo::exists(library))
-        return false;
-    env->insert(QStringLiteral("LD_PRELOAD"), library);
-    env->insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), offsetFile);
-    env->insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
-    env->insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
-    // A sanitizer build refuses to start with another library preloaded first.
-    const QString asan = env->value(QStringLiteral("ASAN_OPTIONS"));
-    env->insert(QStringLiteral("ASAN_OPTIONS"),
-                asan + (asan.isEmpty() ? "" : ":") + QStringLiteral("verify_asan_link_order=0"));
-    return true;
+    // Replaced in one step: the program never reads half a file.
+    QSaveFile file(path("faketime"));
+    if (file.open(QIODevice::WriteOnly) && file.write(QByteArray(offset) + '\n') > 0)
+        file.commit();
 }
 
-void Sandbox::writeFakeTimeOffset(const QString& offsetFile, const char* offset)
+std::unique_ptr<Program> Sandbox::launch(const QProcessEnvironment& env, const QStringList& args) const
 {
-    // The program reads the file at every clock call.
-    writeAtomically(offsetFile, offset);
+    auto program = std::make_unique<Program>(installProgram(), env, path("program.log"));
+    program->start(args);
+    return program;
 }
 
 void Sandbox::applyToThisProcess() const
 {
     const QProcessEnvironment env = environment();
-    for (const char* key : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR",
-                            "TMPDIR", "TAVRIN_PELLUM_ROOT", "PELLUM_STANDIN_LOG", "USERNAME"})
-        qputenv(key, env.value(QLatin1String(key)).toLocal8Bit());
+    for (const QString& key : env.keys())
+        qputenv(key.toLocal8Bit().constData(), env.value(key).toLocal8Bit());
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
@@ -182,25 +170,21 @@ QList<QJsonObject> TestServer::reports() const
 {
     QList<QJsonObject> out;
     for (const QJsonObject& line : reportLines())
-        if (line.contains(QLatin1String("report")))
-            out << line.value(QLatin1String("report")).toObject();
+        if (line.contains("report"))
+            out << line.value("report").toObject();
     return out;
 }
 
 bool TestServer::hasReported(const char* state) const
 {
-    for (const QJsonObject& r : reports())
-        if (r.value(QLatin1String("state")).toString() == QLatin1String(state))
-            return true;
-    return false;
+    const QList<QJsonObject> all = reports();
+    return std::any_of(all.begin(), all.end(), [state](const QJsonObject& r) { return r.value("state") == state; });
 }
 
 int TestServer::goodbyes() const
 {
-    int n = 0;
-    for (const QJsonObject& r : distinctReports(reports()))
-        n += r.value(QLatin1String("bye")).toBool() ? 1 : 0;
-    return n;
+    const QList<QJsonObject> all = distinctReports(reports());
+    return int(std::count_if(all.begin(), all.end(), [](const QJsonObject& r) { return r.value("bye").toBool(); }));
 }
 
 QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)
@@ -208,20 +192,15 @@ QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)
     QList<QJsonObject> out;
     QSet<QString> seen;
     for (const QJsonObject& r : reports) {
-        const QString key = QString::number(r.value(QLatin1String("t")).toDouble(), 'f', 0)
-                            + r.value(QLatin1String("id")).toString()
-                            + (r.value(QLatin1String("bye")).toBool() ? QStringLiteral("bye") : QString());
-        if (!seen.contains(key)) {
-            seen.insert(key);
-            out << r;
-        }
+        const QString key = QString::number(r.value("t").toDouble(), 'f', 0) + r.value("id").toString()
+                            + (r.value("bye").toBool() ? "bye" : "");
+        if (!seen.contains(key))
+            seen.insert(key), out << r;
     }
     return out;
 }
 
 // ---- VirtualDisplay
-
-VirtualDisplay::VirtualDisplay() = default;
 
 VirtualDisplay::~VirtualDisplay()
 {
@@ -231,16 +210,14 @@ VirtualDisplay::~VirtualDisplay()
 
 bool VirtualDisplay::start(const QString& workDir, bool withTrayHost, const QString& size)
 {
-    const QString numberFile = workDir + QStringLiteral("/display");
+    const QString numberFile = workDir + "/display";
     QFile::remove(numberFile);
     process = std::make_unique<QProcess>();
-    process->setStandardOutputFile(workDir + QStringLiteral("/xvfb.log"));
-    process->setStandardErrorFile(workDir + QStringLiteral("/xvfb.log"), QIODevice::Append);
+    process->setStandardOutputFile(workDir + "/xvfb.log");
+    process->setStandardErrorFile(workDir + "/xvfb.log", QIODevice::Append);
     // -displayfd picks a free display number and tells it on fd 3.
-    process->start(QStringLiteral("sh"),
-                   {QStringLiteral("-c"),
-                    QStringLiteral("exec Xvfb -displayfd 3 -screen 0 %1x24 -nolisten tcp -noreset 3>\"$0\"").arg(size),
-                    numberFile});
+    process->start("sh", {"-c", QString("exec Xvfb -displayfd 3 -screen 0 %1x24 -nolisten tcp -noreset 3>\"$0\"").arg(size),
+                          numberFile});
     QByteArray number;
     waitFor([&] {
         QFile f(numberFile);
@@ -256,12 +233,10 @@ bool VirtualDisplay::startTrayHost()
     stopTrayHost();
     trayHost = std::make_unique<QProcess>();
     trayHost->setProcessChannelMode(QProcess::ForwardedChannels);
-    trayHost->start(QStringLiteral("wmsystemtray"), {QStringLiteral("-display"), display, QStringLiteral("--non-wmaker")});
+    trayHost->start("wmsystemtray", {"-display", display, "--non-wmaker"});
     // Its selection window shows once it owns the notification area.
     return trayHost->waitForStarted(10000) && waitFor([this] {
-        return trayHost->state() == QProcess::Running
-               && !x11(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--classname"),
-                                                   QStringLiteral("^selwindow$")}).isEmpty();
+        return trayHost->state() == QProcess::Running && !x11("xdotool", {"search", "--classname", "^selwindow$"}).isEmpty();
     }, 10000);
 }
 
@@ -274,53 +249,43 @@ void VirtualDisplay::stopTrayHost()
 QString VirtualDisplay::x11(const QString& tool, const QStringList& args) const
 {
     QProcess run;
-    run.setProcessEnvironment(withDisplay(display));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    run.setProcessEnvironment(env);
     run.start(tool, args);
     return run.waitForFinished(10000) ? QString::fromLatin1(run.readAllStandardOutput()) : QString();
 }
 
 QStringList VirtualDisplay::visibleWindows(const QString& titleRegex) const
 {
-    return x11(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--name"), titleRegex})
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return x11("xdotool", {"search", "--onlyvisible", "--name", titleRegex}).split('\n', Qt::SkipEmptyParts);
 }
 
 bool VirtualDisplay::lampShown() const
 {
     // Docked, the lamp is a mapped window of the program below the tray host's.
-    auto count = [this](QStringList args) {
-        args = QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
-                           QStringLiteral("^tavrin-pellum$")} + args;
-        return x11(QStringLiteral("xdotool"), args).count(QLatin1Char('\n'));
+    auto count = [this](const QStringList& args) {
+        return x11("xdotool", QStringList{"search", "--onlyvisible", "--classname", "^tavrin-pellum$"} + args).count('\n');
     };
-    return count({}) > count({QStringLiteral("--maxdepth"), QStringLiteral("1")});
+    return count({}) > count({"--maxdepth", "1"});
 }
 
 bool VirtualDisplay::isMinimised(const QString& windowId) const
 {
     // Qt says so in the hints on a shown window, in the state on a new one.
-    const QString props = windowId.isEmpty() ? QString()
-                                             : x11(QStringLiteral("xprop"), {QStringLiteral("-id"), windowId,
-                                                                             QStringLiteral("WM_HINTS"),
-                                                                             QStringLiteral("_NET_WM_STATE")});
-    return props.contains(QLatin1String("Iconic")) || props.contains(QLatin1String("_NET_WM_STATE_HIDDEN"));
+    const QString props = windowId.isEmpty() ? QString() : x11("xprop", {"-id", windowId, "WM_HINTS", "_NET_WM_STATE"});
+    return props.contains("Iconic") || props.contains("_NET_WM_STATE_HIDDEN");
 }
 
 bool VirtualDisplay::requestClose(const QString& windowId) const
 {
-    QProcess helper;
-    helper.setProcessEnvironment(withDisplay(display));
-    helper.start(closeHelperPath(), {windowId});
-    return helper.waitForFinished(10000) && helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
+    return x11(closeHelperPath(), {windowId}).startsWith("sent");
 }
 
 // ---- Program
 
 Program::Program(const QString& binary, const QProcessEnvironment& env, const QString& logFile)
-    : binary(binary)
-    , logFile(logFile)
-    , process(std::make_unique<QProcess>())
+    : binary(binary), logFile(logFile), process(std::make_unique<QProcess>())
 {
     process->setProcessEnvironment(env);
     process->setStandardOutputFile(logFile, QIODevice::Append);
@@ -341,7 +306,8 @@ bool Program::isRunning() const { return process->state() == QProcess::Running; 
 
 int Program::waitForExit(int timeoutMs)
 {
-    if (!waitFor([this] { return process->state() == QProcess::NotRunning; }, timeoutMs))
+    if (process->error() == QProcess::FailedToStart
+        || !waitFor([this] { return process->state() == QProcess::NotRunning; }, timeoutMs))
         return -1;
     return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
 }

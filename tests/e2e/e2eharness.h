@@ -22,10 +22,11 @@ namespace E2E {
 QString programPath();        // the built tavrin-pellum
 QString testServerPath();     // the built pellum-test-server
 QString closeHelperPath();    // pellum-x11-close, empty when not built
-QString standinScriptPath();  // the stand-in for the privileged setup script
 
 // Spins the event loop until `done` holds or `timeoutMs` passed.
 bool waitFor(const std::function<bool()>& done, int timeoutMs);
+
+class Program;
 
 // A scratch user: HOME, the XDG folders, the temp folder (where the
 // single-instance socket lives), the machine-wide set-up record and the
@@ -36,9 +37,7 @@ public:
     bool isValid() const { return dir.isValid(); }
     QString path(const QString& relative = QString()) const;
 
-    QString settingsPath() const;   // the per-user settings file
     QString autostartPath() const;  // the start-at-login entry
-    QString setupRecordPath() const;
     QString standinLogPath() const; // calls of the stand-in setup script
 
     void writeSettings(const QVariantMap& values) const;
@@ -50,11 +49,12 @@ public:
     // runs the real privileged script.
     QString installProgram() const;
 
-    QProcessEnvironment environment() const;
-    // Adds what running under libfaketime needs (with `offsetFile` holding
-    // the offset, e.g. "+0" or "-5"); false when libfaketime is missing.
-    static bool addFakeTime(QProcessEnvironment* env, const QString& offsetFile);
-    static void writeFakeTimeOffset(const QString& offsetFile, const char* offset);
+    // The sandbox's environment for the program: offscreen, or on X display
+    // `display`; with `fakeTime`, under libfaketime at offset "+0" until setFakeTime.
+    QProcessEnvironment environment(const QString& display = {}, bool fakeTime = false) const;
+    void setFakeTime(const char* offset) const; // e.g. "-5", read at every clock call
+    // The installed program, started with `args` (not running when it could not start).
+    std::unique_ptr<Program> launch(const QProcessEnvironment& env, const QStringList& args = {}) const;
 
     // Points this process's own environment at the sandbox (in-process tests).
     void applyToThisProcess() const;
@@ -67,17 +67,11 @@ private:
 // (here when empty).
 class TestServer : public TestServerProcess {
 public:
-    TestServer(const QString& ns, const QString& address)
-        : ns(ns)
-        , listenAddress(address)
-    {
-    }
+    TestServer(const QString& ns, const QString& address) : ns(ns), listenAddress(address) {}
     bool start(const QStringList& extraArgs = {})
     {
         return TestServerProcess::start(QStringList{QStringLiteral("--listen"), listenAddress} + extraArgs, ns);
     }
-    bool setControl(const QString& options) { return control(options); }
-    QString address() const { return listenAddress; }
     QList<QJsonObject> reports() const; // the report bodies, in arrival order
     bool hasReported(const char* state) const;
     int goodbyes() const; // distinct goodbye reports
@@ -93,7 +87,6 @@ QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports);
 // Xvfb on a free display number, with or without a notification area.
 class VirtualDisplay {
 public:
-    VirtualDisplay();
     ~VirtualDisplay();
     bool start(const QString& workDir, bool withTrayHost = false, const QString& size = QStringLiteral("1600x1200"));
     // Runs an X tool on this display and returns what it printed.

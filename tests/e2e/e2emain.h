@@ -16,11 +16,8 @@
         if (early >= 0)                                                                \
             return early;                                                              \
         const NetLan::Lan lan = NetLan::fromEnvironment();                             \
-        if (!NetLan::enter(lan.clientNs)) {                                            \
-            std::fprintf(stderr, "cannot enter the client namespace %s\n",            \
-                         qPrintable(lan.clientNs));                                    \
-            return 1;                                                                  \
-        }                                                                              \
+        if (!NetLan::enter(lan.clientNs))                                              \
+            return std::fprintf(stderr, "cannot enter %s\n", qPrintable(lan.clientNs)), 1; \
         if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))                      \
             qputenv("QTEST_FUNCTION_TIMEOUT", "1500000"); /* the soak runs long */     \
         AppClass app(argc, argv);                                                      \

@@ -42,40 +42,43 @@ QAbstractButton* button(QWidget* root, const char* name)
     return root ? root->findChild<QAbstractButton*>(QLatin1String(name)) : nullptr;
 }
 
-// Answers every modal message box that comes up while it lives, and
-// remembers what was asked.
+// Answers every message box that comes up while it lives, and remembers
+// what was asked and over which window.
 class ModalAnswerer : public QObject {
 public:
     explicit ModalAnswerer(const QString& answer)
-        : answer(answer)
     {
-        timer.setInterval(30);
-        connect(&timer, &QTimer::timeout, this, [this] { poll(); });
-        timer.start();
+        timer.callOnTimeout(this, [this, answer] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || box == last)
+                return;
+            last = box;
+            seenTexts << box->text();
+            seenParents << box->parentWidget();
+            for (QAbstractButton* b : box->buttons())
+                if (b->text().remove(QLatin1Char('&')) == answer)
+                    return b->click();
+            box->reject();
+        });
+        timer.start(30);
     }
     QStringList seenTexts;
     QList<QWidget*> seenParents;
-    QString answer;
 
 private:
-    void poll()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box == last)
-            return;
-        last = box;
-        seenTexts << box->text();
-        seenParents << box->parentWidget();
-        for (QAbstractButton* b : box->buttons()) {
-            if (b->text().remove(QLatin1Char('&')) == answer) {
-                b->click();
-                return;
-            }
-        }
-        box->reject();
-    }
     QTimer timer;
     QMessageBox* last = nullptr;
+};
+
+// The sandbox goes in before the application fixes its settings paths.
+class FlowsApp : public QApplication {
+public:
+    FlowsApp(int& argc, char** argv) : QApplication((sandbox().applyToThisProcess(), argc), argv)
+    {
+        setApplicationName(QStringLiteral("Tavrin Pellum"));
+        setApplicationVersion(QStringLiteral("1.7.0"));
+        setOrganizationName(QStringLiteral("Quorrel Two"));
+    }
 };
 
 } // namespace
@@ -83,17 +86,13 @@ private:
 class TstE2eFlows : public QObject {
     Q_OBJECT
 public:
-    explicit TstE2eFlows(const NetLan::Lan& lan)
-        : lan(lan)
-    {
-    }
+    explicit TstE2eFlows(const NetLan::Lan& lan) : lan(lan) {}
 
 private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void watchingOnAsksStartAtLoginOnceAndWritesTheEntry();
-    void watchingOffRemovesEntryAndSaysGoodbyeOnce();
+    void watchingOffAndOnKeepsEntryAndGoodbyeRight();
     void wrongStateAlertLinkAndAcceptingServerTime();
     void settingTheClockRunsTheStepAndReportsFailure();
     void alertSyncNowAndSearchReachTheMainWindow();
@@ -129,7 +128,7 @@ void TstE2eFlows::init()
     LoginEntry::remove();
     QFile::remove(sandbox().standinLogPath());
     qunsetenv("PELLUM_STANDIN_EXIT");
-    server->setControl(QString());
+    server->control(QString());
 }
 
 void TstE2eFlows::cleanup()
@@ -138,13 +137,26 @@ void TstE2eFlows::cleanup()
     QTest::qWait(50);
 }
 
-void TstE2eFlows::watchingOnAsksStartAtLoginOnceAndWritesTheEntry()
+void TstE2eFlows::watchingOffAndOnKeepsEntryAndGoodbyeRight()
 {
-    // The start-at-login question came twice, or the entry it wrote did not start this program.
+    // Watching off left the login entry, kept reporting or said goodbye twice; on, the login question came twice or its entry did not start this program.
+    QSettings().setValue("menuBar/watch", true);
+    LoginEntry::write(QCoreApplication::applicationFilePath());
+    const int byesBefore = server->goodbyes();
     app = std::make_unique<ClientApp>(false);
     QAbstractButton* watch = button(window(), "watchToggle");
     QAbstractButton* login = button(window(), "loginToggle");
-    QVERIFY(watch && login && !login->isEnabled());
+    QVERIFY(watch && login && watch->isChecked() && login->isChecked() && app->clientTray());
+    const int reportsBefore = server->reports().size();
+    QTRY_VERIFY_WITH_TIMEOUT(server->reports().size() > reportsBefore, 15000);
+    watch->click();
+    QVERIFY(!app->isWatching() && !app->clientTray());
+    QVERIFY2(!QFile::exists(sandbox().autostartPath()), "watching off left the login entry");
+    QVERIFY(!login->isChecked() && !login->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(server->goodbyes(), byesBefore + 1, 10000);
+    const int afterBye = distinctReports(server->reports()).size();
+    QTest::qWait(3000);
+    QCOMPARE(distinctReports(server->reports()).size(), afterBye);
     {
         ModalAnswerer answerer(QStringLiteral("Not Now"));
         watch->click();
@@ -179,28 +191,6 @@ void TstE2eFlows::watchingOnAsksStartAtLoginOnceAndWritesTheEntry()
     QTest::qWait(200);
     QVERIFY(answerer.seenTexts.isEmpty());
     QVERIFY(app->isWatching());
-}
-
-void TstE2eFlows::watchingOffRemovesEntryAndSaysGoodbyeOnce()
-{
-    // Switching watching off left the login entry, kept reporting, or said goodbye more than once.
-    QSettings().setValue("menuBar/watch", true);
-    LoginEntry::write(QCoreApplication::applicationFilePath());
-    const int byesBefore = server->goodbyes();
-    app = std::make_unique<ClientApp>(false);
-    QAbstractButton* watch = button(window(), "watchToggle");
-    QAbstractButton* login = button(window(), "loginToggle");
-    QVERIFY(watch->isChecked() && login->isChecked() && app->clientTray());
-    const int reportsBefore = server->reports().size();
-    QTRY_VERIFY_WITH_TIMEOUT(server->reports().size() > reportsBefore, 15000);
-    watch->click();
-    QVERIFY(!app->isWatching() && !app->clientTray());
-    QVERIFY(!QFile::exists(sandbox().autostartPath()));
-    QVERIFY(!login->isChecked() && !login->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(server->goodbyes(), byesBefore + 1, 10000);
-    const int afterBye = distinctReports(server->reports()).size();
-    QTest::qWait(3000);
-    QCOMPARE(distinctReports(server->reports()).size(), afterBye);
 }
 
 void TstE2eFlows::wrongStateAlertLinkAndAcceptingServerTime()
@@ -250,7 +240,7 @@ void TstE2eFlows::settingTheClockRunsTheStepAndReportsFailure()
 void TstE2eFlows::alertSyncNowAndSearchReachTheMainWindow()
 {
     // The alert's sync and search buttons did nothing the main window could show.
-    server->setControl(QStringLiteral("--offset-ms 3000"));
+    server->control(QStringLiteral("--offset-ms 3000"));
     QSettings().setValue("clock/lastSyncUtcMs", QDateTime::currentMSecsSinceEpoch() + 90000);
     app = std::make_unique<ClientApp>(false);
     QTRY_VERIFY_WITH_TIMEOUT(button(alert(), "syncNowButton") && button(alert(), "syncNowButton")->isVisible(),
@@ -284,23 +274,6 @@ void TstE2eFlows::quitFromTrayWhileWatching()
     QCOMPARE(QApplication::exec(), 0);
 }
 
-int main(int argc, char** argv)
-{
-    const int early = NetLan::reexecInside(argc, argv, 1);
-    if (early >= 0)
-        return early;
-    const NetLan::Lan lan = NetLan::fromEnvironment();
-    if (!NetLan::enter(lan.clientNs)) {
-        std::fprintf(stderr, "cannot enter the client namespace\n");
-        return 1;
-    }
-    sandbox().applyToThisProcess();
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tavrin Pellum"));
-    QApplication::setApplicationVersion(QStringLiteral("1.7.0"));
-    QApplication::setOrganizationName(QStringLiteral("Quorrel Two"));
-    TstE2eFlows test(lan);
-    return QTest::qExec(&test, argc, argv);
-}
+PELLUM_E2E_MAIN(TstE2eFlows, FlowsApp)
 
 #include "tst_e2e_flows.moc"
