@@ -3,9 +3,9 @@
 // Helpers for the end-to-end tests: an isolated user per test, the test
 // time server, a virtual display and the real program as processes.
 
-#include <QJsonObject>
-
 #include "testserverprocess.h"
+
+#include <QJsonObject>
 #include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -28,9 +28,9 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
 class Program;
 
-// A scratch user: HOME, the XDG folders, the temp folder (where the
-// single-instance socket lives), the machine-wide set-up record and the
-// program file itself all sit under one temporary folder.
+// A scratch user: HOME, the XDG folders (the runtime one holds the
+// single-instance socket), the temp folder, the machine-wide set-up record
+// and the program file itself all sit under one temporary folder.
 class Sandbox {
 public:
     Sandbox();
@@ -45,8 +45,8 @@ public:
     bool settingsLoad() const;      // the file parses as a settings file
     void writeSetupRecord(const QString& server) const;
 
-    // The program copied next to the stand-in setup script, so no test ever
-    // runs the real privileged script.
+    // The program copied into bin/ with the stand-in as its helper in
+    // libexec/, so no test ever runs the real privileged script.
     QString installProgram() const;
 
     // The sandbox's environment for the program: offscreen, or on X display
