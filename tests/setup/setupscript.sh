@@ -2,6 +2,21 @@
 # The setup script in scratch mode: what it writes, keeps, rolls back and
 # refuses. Usage: setupscript.sh <staged script>
 set -u
+# As root, in a mount namespace of its own with the system folders and the
+# service tools replaced: a slip past the scratch tree cannot reach the machine.
+if [[ $EUID == 0 && -z ${IN_NS:-} ]]; then
+    exec env IN_NS=1 unshare -m bash "$0" "$@"
+fi
+if [[ -n ${IN_NS:-} ]]; then
+    for d in /etc/systemd /var/lib /run /usr/local/bin; do mount -t tmpfs tmpfs "$d" || exit 1; done
+    for tool in systemctl timedatectl hwclock; do
+        printf '#!/bin/sh\necho "stub %s called" >&2\nexit 1\n' "$tool" >"/usr/local/bin/$tool"
+    done
+    # date(1) still reads times; setting the clock is refused.
+    printf '#!/bin/sh\ncase " $* " in *" -s "*|*" --set"*) echo "stub date -s called" >&2; exit 1;; esac\nexec /usr/bin/date "$@"\n' >/usr/local/bin/date
+    chmod +x /usr/local/bin/*
+    export PATH=/usr/local/bin:$PATH
+fi
 script=$1
 T=$(mktemp -d) && trap 'rm -rf "$T"' EXIT
 R=$T/root
