@@ -33,8 +33,7 @@ void DiscoveryClient::runProbePhase()
     probeSentAtMs = QDateTime::currentMSecsSinceEpoch();
     const QByteArray request = makeSntpRequest(probeSentAtMs);
 
-    QStringList& probed = probedAddresses;
-    probed.clear();
+    probedAddresses.clear();
     for (HeardServer& entry : heardServers) {
         const bool local = std::any_of(entry.addresses.cbegin(), entry.addresses.cend(),
                                        [&](const QString& a) { return ownAddresses.contains(a); });
@@ -43,9 +42,9 @@ void DiscoveryClient::runProbePhase()
             entry.addresses.prepend(kLocalhost);
         }
         for (const QString& address : std::as_const(entry.addresses)) {
-            if (probed.contains(address))
+            if (probedAddresses.contains(address))
                 continue;
-            probed.append(address);
+            probedAddresses.append(address);
             QHostAddress host;
             if (host.setAddress(address))
                 probeSocket->writeDatagram(request, host, targets.sntpPort);
