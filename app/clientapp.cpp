@@ -9,13 +9,11 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
-#include <QSystemTrayIcon>
 #include <QTimer>
 
 namespace {
@@ -30,12 +28,6 @@ void bringUp(QWidget* w)
     w->raise();
     w->activateWindow();
 }
-
-// A lamp to come back by. The offscreen platform has neither lamp nor task bar.
-bool hasNotificationArea()
-{
-    return QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("offscreen");
-}
 }
 
 ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
@@ -45,12 +37,6 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     watcher = new ClockWatcher(this);
     window = new PellumWindow(watcher);
     alertWindow = new AlertWindow(watcher);
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (auto* toggle = window->findChild<QWidget*>(QStringLiteral("watchToggle")))
-            toggle->setToolTip(QStringLiteral(
-                "Watching needs a notification area for its lamp, and this desktop has none: "
-                "while watching, closing the window only minimises it."));
-    }
 
     connect(window, &PellumWindow::watchingToggled, this, [this](bool on) {
         setWatching(on);
@@ -181,7 +167,7 @@ void ClientApp::keepWayBack()
 {
     // Watching where there is no lamp: the task bar is the only way back, so
     // the main window is minimised rather than hidden.
-    if (watching && !window->isVisible() && !alertWindow->isVisible() && !hasNotificationArea())
+    if (watching && !window->isVisible() && !alertWindow->isVisible() && !ClientTray::hasNotificationArea())
         window->showMinimized();
 }
 

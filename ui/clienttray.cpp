@@ -176,6 +176,11 @@ QString ClientTray::lastSyncLine() const
     return tr("Last sync %1").arg(local.toString(QStringLiteral("ddd d MMM, HH:mm:ss")));
 }
 
+bool ClientTray::hasNotificationArea()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
 ClockState ClientTray::shownState() const
 {
     return watcher ? StatusTexts::shownState(watcher->state(), watcher->serverHost()) : ClockState::None;

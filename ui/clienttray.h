@@ -25,6 +25,9 @@ public:
     static QPixmap paintLamp(ClockState state, bool lit, bool darkInk, int size, double scale);
     // Light scheme reported by the platform (on older Qt guessed from the palette).
     static bool systemSchemeIsLight();
+    // A notification area to show the lamp in; the offscreen platform counts,
+    // having no task bar to fall back on either.
+    static bool hasNotificationArea();
 
     static constexpr int kOffBlinkMs = 900;
     static constexpr int kWrongBlinkMs = 450;

@@ -1,12 +1,12 @@
 #include "pellumwindow.h"
 
+#include "clienttray.h"
 #include "clockwatcher.h"
 #include "discoveryclient.h"
 #include "inst.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,7 +16,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
-#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -244,6 +243,10 @@ void PellumWindow::buildWidgets()
         "Optional. Pellum then stays in the menu bar with a lamp for this computer's clock, "
         "starts at login, and tells the server how the clock stands. Off, Pellum only sets "
         "this computer up and can be quit: the syncing carries on without it."));
+    if (!ClientTray::hasNotificationArea())
+        watchToggle->setToolTip(QStringLiteral(
+            "Watching needs a notification area for its lamp, and this desktop has none: "
+            "while watching, closing the window only minimises it."));
     optionalLabel = makeLabel(QStringLiteral("Optional"), Inst::uiFont(11.5, 400), "muted", bezel);
     optionalLabel->setObjectName(QStringLiteral("optionalLabel"));
     watchRow->addWidget(watchToggle);
@@ -421,8 +424,8 @@ void PellumWindow::closeEvent(QCloseEvent* event)
         return;
     }
     // Without a notification area there is no lamp to come back by: stay in
-    // the task bar. The offscreen platform has neither.
-    if (QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("offscreen"))
+    // the task bar.
+    if (ClientTray::hasNotificationArea())
         hide();
     else
         showMinimized();
