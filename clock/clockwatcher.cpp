@@ -103,7 +103,9 @@ ClockReading ClockWatcher::snapshot() const
 {
     ClockReading r;
     r.nowMs = wallClockMs();
-    r.heard = stampWithin(m_heardAtMs, kHeardWindowMs);
+    // A reply measured against the clock before it jumped says nothing of
+    // this clock, until the next reply measures it again.
+    r.heard = stampWithin(m_heardAtMs, kHeardWindowMs) && !m_clockJumped && !jumpedSince(m_seenDriftMs);
     r.offsetMs = m_offsetMs;
     r.lastSyncUtcMs = m_lastSyncUtcMs;
     return r;
@@ -127,14 +129,8 @@ bool ClockWatcher::isReported() const
 void ClockWatcher::updateState()
 {
     noticeClockJump();
-    ClockReading r = snapshot();
-    ClockState s = classifyReading(r);
-    if (s == ClockState::Sync && m_clockJumped) {
-        // The last reply was measured against the clock before it jumped:
-        // it no longer shows this clock in sync.
-        r.heard = false;
-        s = classifyReading(r);
-    }
+    const ClockReading r = snapshot();
+    const ClockState s = classifyReading(r);
     if (s == ClockState::Sync) {
         // While in sync the last sync follows the clock.
         m_lastSyncUtcMs = r.nowMs;
@@ -149,14 +145,21 @@ void ClockWatcher::updateState()
     }
 }
 
+qint64 ClockWatcher::driftSinceReply() const
+{
+    return (wallClockMs() - m_replyWallMs) - (monotonicMs() - m_replyMonoMs);
+}
+
+bool ClockWatcher::jumpedSince(qint64 seenDriftMs) const
+{
+    return m_replyMonoMs != kNever && qAbs(driftSinceReply() - seenDriftMs) > kJumpToleranceMs;
+}
+
 void ClockWatcher::noticeClockJump()
 {
-    if (m_replyMonoMs == kNever)
+    if (!jumpedSince(m_seenDriftMs))
         return;
-    const qint64 drift = (wallClockMs() - m_replyWallMs) - (monotonicMs() - m_replyMonoMs);
-    if (qAbs(drift - m_seenDriftMs) <= kJumpToleranceMs)
-        return;
-    m_seenDriftMs = drift;   // a further jump asks again
+    m_seenDriftMs = driftSinceReply();   // a further jump asks again
     m_clockJumped = true;
     onProbe();
 }

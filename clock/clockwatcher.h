@@ -76,6 +76,9 @@ private:
     bool stampWithin(qint64 stampMs, qint64 windowMs) const;
     void updateState();
     void noticeClockJump();
+    // Wall time less monotonic time passed since the last valid reply.
+    qint64 driftSinceReply() const;
+    bool jumpedSince(qint64 seenDriftMs) const;
     void lookUpServer();
     bool answerFromServer(const QHostAddress& sender) const;
     void saveLastSync(bool force);

@@ -44,7 +44,10 @@ void PellumWindow::updateStatus()
 
     showValue(offsetReadout, StatusTexts::offset(reading));
     showValue(lastSyncReadout, StatusTexts::lastSync(now, reading.lastSyncUtcMs));
-    showValue(serverHeardReadout, StatusTexts::serverHeard(watcher->msSinceHeard(), reading.lastSyncUtcMs));
+    // A reply from before a clock jump is not the server heard by this clock.
+    const qint64 sinceHeard = watcher->msSinceHeard();
+    const bool stale = !reading.heard && sinceHeard >= 0 && sinceHeard <= kHeardWindowMs;
+    showValue(serverHeardReadout, StatusTexts::serverHeard(stale ? -1 : sinceHeard, reading.lastSyncUtcMs));
 
     const StatusTexts::Value reported =
         StatusTexts::reported(watcher->reporting(), watcher->isReported(), watcher->serverHost());
