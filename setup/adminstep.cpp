@@ -21,9 +21,15 @@
 
 namespace AdminStep {
 
-QString missingScriptMessage()
+QString missingScriptMessage(const QString& scriptPath)
 {
+#ifdef Q_OS_WIN
+    Q_UNUSED(scriptPath)
     return QStringLiteral("Setup script not found next to the app.");
+#else
+    // The helper lives under libexec, not next to the program: say where.
+    return QStringLiteral("Setup helper not found: %1.").arg(scriptPath);
+#endif
 }
 
 QString launchFailedMessage()
@@ -192,7 +198,7 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message)
     const QString script = AdminStep::scriptPath();
     if (!QFileInfo(script).isFile()) {
         if (message)
-            *message = AdminStep::missingScriptMessage();
+            *message = AdminStep::missingScriptMessage(script);
         return AdminStepResult::Failed;
     }
 #ifndef Q_OS_WIN

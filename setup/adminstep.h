@@ -43,7 +43,7 @@ QString unsafeHelperMessage(const QString& helper);
 // The result of a script that ran and ended with `exitCode`, with its message.
 AdminStepResult resultForExitCode(int exitCode, QString* message);
 
-QString missingScriptMessage();
+QString missingScriptMessage(const QString& scriptPath);
 QString launchFailedMessage();
 QString stepErrorMessage();
 

@@ -14,11 +14,22 @@ class TestAdminStep : public QObject {
     QString path(const QString& relative) const { return m_base + '/' + relative; }
 
     // One step in the installed copy: "<result>|<message>|<arguments the helper saw>".
-    QString step(const QStringList& args)
+    // With `pkexec`, as a user through a stand-in pkexec that ends with 126 or 127, or else runs the helper.
+    QString step(const QStringList& args, const QString& pkexec = {})
     {
         QFile::remove(path("args"));
         QProcess child;
-        child.start(path("bin/tst_adminstep"), QStringList{"--child"} + args);
+        if (pkexec.isEmpty()) {
+            child.start(path("bin/tst_adminstep"), QStringList{"--child"} + args);
+        } else {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("TAVRIN_PELLUM_ROOT");
+            env.insert("STANDIN_PKEXEC", pkexec);
+            child.setProcessEnvironment(env);
+            child.start("unshare", QStringList{"-m", "sh", "-c", "mount --bind \"$0\" /usr/bin/pkexec && exec setpriv "
+                                               "--reuid=65534 --regid=65534 --clear-groups \"$@\"", path("pkexec"),
+                                               path("bin/tst_adminstep"), "--child"} + args);
+        }
         child.waitForFinished(60000);   // a child that hangs shows as an empty outcome
         QFile seen(path("args"));
         const QString helperArgs = seen.open(QIODevice::ReadOnly) ? QString::fromUtf8(seen.readAll()).trimmed() : QString();
@@ -33,6 +44,10 @@ private slots:
         // Scratch mode: whatever the runner does, nothing real is changed.
         qputenv("TAVRIN_PELLUM_ROOT", QFile::encodeName(path("root")));
         QVERIFY(QDir().mkpath(path("bin")) && QFile::copy(QCoreApplication::applicationFilePath(), path("bin/tst_adminstep")));
+        QFile pkexec(path("pkexec"));
+        QVERIFY(pkexec.open(QIODevice::WriteOnly) && pkexec.write("#!/bin/sh\ncase $STANDIN_PKEXEC in 12[67]) exit $STANDIN_PKEXEC; esac\nexec \"$@\"\n"));
+        pkexec.close();
+        QVERIFY(QFile::setPermissions(path("pkexec"), QFileDevice::Permissions(0x7555)));
     }
 
     void init()
@@ -54,16 +69,20 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("outcome");
         const QStringList sync{"sync"};
-        const QString missing = "2|Setup script not found next to the app.|", error = "2|The administrator step reported an error.|sync";
+        const QString missing = "2|Setup helper not found: " + m_helper + ".|", error = "2|The administrator step reported an error.|sync";
         QTest::newRow("no helper") << "none" << sync << missing;
         QTest::newRow("folder in its place") << "dir" << sync << missing;
-        QTest::newRow("not executable") << "0644" << sync << "2|Could not start the administrator step (was the permission prompt cancelled?).|";
+        const QString declined = "2|Could not start the administrator step (was the permission prompt cancelled?).|";
+        QTest::newRow("not executable") << "0644" << sync << declined;
         QTest::newRow("exit 0") << "0" << sync << "0||sync";
         QTest::newRow("exit 3") << "3" << sync << "1||sync";
         QTest::newRow("exit 1") << "1" << sync << error;
         QTest::newRow("killed") << "kill" << sync << error;
         // Only pkexec's own 126 and 127 mean a declined prompt.
         QTest::newRow("127 run directly") << "127" << sync << error;
+        QTest::newRow("pkexec 126") << "pkexec 126" << sync << declined;
+        QTest::newRow("pkexec 127") << "pkexec 127" << sync << declined;
+        QTest::newRow("through pkexec, exit 3") << "pkexec 3" << sync << "1||";
         QTest::newRow("install") << "0" << QStringList{"install", "-Server", "10.0.0.5"} << "0||install -Server 10.0.0.5";
         QTest::newRow("set-time exit 3 is done, in UTC") << "3" << QStringList{"clock"} << "0||set-time -Time 2026-03-01T08:15:00Z";
     }
@@ -77,8 +96,10 @@ private slots:
         if (exit == "none" || exit == "dir")
             QVERIFY(QFile::remove(m_helper) && (exit == "none" || QDir().mkpath(m_helper)));
         QVERIFY(exit != "0644" || QFile::setPermissions(m_helper, QFileDevice::Permissions(0x6644)));
-        qputenv("STANDIN_EXIT", exit.toLatin1());
-        QCOMPARE(step(args), outcome);
+        if (exit.startsWith("pkexec") && ::geteuid() != 0)
+            QSKIP("a stand-in pkexec needs a mount namespace; run as root");
+        qputenv("STANDIN_EXIT", exit.section(' ', -1).toLatin1());
+        QCOMPARE(step(args, exit.startsWith("pkexec") ? exit.section(' ', 1) : QString()), outcome);
     }
 
     void unsafeHelperRefused_data()
