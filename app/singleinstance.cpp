@@ -30,6 +30,18 @@ bool isPrivateFolder(const QString& path, bool followLink)
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700;
 }
 #endif
+
+// Tells a running instance to show itself; false when none answers.
+bool handOver(const QString& path)
+{
+    QLocalSocket socket;
+    socket.connectToServer(path, QIODevice::ReadWrite);
+    if (!socket.waitForConnected(kGuardWaitMs))
+        return false;
+    socket.write("show\n", 5);
+    socket.waitForBytesWritten(kGuardWaitMs);
+    return true;
+}
 } // namespace
 
 QString instanceServerName()
@@ -83,20 +95,19 @@ bool claimSingleInstance(QLocalServer** server)
     lock->setStaleLockTime(0);
     const QDeadlineTimer patience(kHandOverPatienceMs);
     while (!lock->tryLock(0)) {
-        if (lock->error() != QLockFile::LockFailedError) {
-            // The lock cannot be made at all: run as before, without one.
+        const bool lockable = lock->error() == QLockFile::LockFailedError;
+        if (!lockable) {
+            // The lock cannot be made at all (a full or unwritable folder):
+            // the plain guard still hands over to a running instance.
             delete lock;
             lock = nullptr;
-            break;
         }
-        QLocalSocket socket;
-        socket.connectToServer(path, QIODevice::ReadWrite);
-        if (socket.waitForConnected(kGuardWaitMs)) {
-            socket.write("show\n", 5);
-            socket.waitForBytesWritten(kGuardWaitMs);
+        if (handOver(path)) {
             delete lock;
             return false;
         }
+        if (!lockable)
+            break;
         if (patience.hasExpired()) {
             // Alive but silent: still never a second instance.
             delete lock;
@@ -104,9 +115,9 @@ bool claimSingleInstance(QLocalServer** server)
         }
         QThread::msleep(20);
     }
-    // With the lock, whatever is registered under the path was left by a dead instance.
-    if (lock)
-        QLocalServer::removeServer(path);
+    // With the lock, whatever is registered under the path was left by a dead
+    // instance; without it, by one that did not answer.
+    QLocalServer::removeServer(path);
     auto* local = new QLocalServer();
     if (local->listen(path) && lock)
         QObject::connect(local, &QObject::destroyed, [lock] { delete lock; });

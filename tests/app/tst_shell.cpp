@@ -7,11 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +65,26 @@ private slots:
         const QString made = instanceFolder();
         QCOMPARE(made, folder.isEmpty() ? QString() : dir.path() + '/' + folder);
         QVERIFY(made.isEmpty() || !(QFileInfo(made).permissions() & 0x0077));
+    }
+
+    // With no lock to be had (a full runtime folder) a launch skipped the running instance and started a second one.
+    void handsOverWithoutLock()
+    {
+        QTemporaryDir runtime;
+        const ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        QLocalServer running;
+        QVERIFY(running.listen(instanceServerPath()));
+        // Files can be made but not written: the lock file fails as on a full disk.
+        struct rlimit limit = {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const struct rlimit full = {0, limit.rlim_max};
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &full);
+        QLocalServer* second = nullptr;
+        const bool claimed = claimSingleInstance(&second);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        delete second;
+        QVERIFY(!claimed && running.waitForNewConnection(1000));
     }
 
     void loginEntryQuotesPath_data()
