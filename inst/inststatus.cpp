@@ -25,6 +25,9 @@ void InstStatus::setText(const QString& text)
     const QString detailPart = at < 0 ? QString() : text.mid(at + separator.size());
     main_->setText(mainPart.toUpper());
     detail_->setText(detailPart.toUpper());
+    // Spoken in the text's own case: upper case would be spelled letter by letter.
+    main_->setAccessibleName(mainPart);
+    detail_->setAccessibleName(detailPart);
     detail_->setVisible(!detailPart.isEmpty());
     updateAccessibleName();
 }

@@ -66,6 +66,7 @@ public:
     QList<QJsonObject> reportLines() const { return log("reports"); } // from, to, rx_ms, report
     int sntpRequests() const { return int(log("sntp").size()); }
     QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    qint64 pid() const { return m_process.processId(); }
 
 private:
     QTemporaryDir m_dir;

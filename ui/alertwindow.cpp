@@ -154,6 +154,7 @@ void AlertWindow::buildLayout()
     dateEditor->setObjectName(QStringLiteral("dateEditor"));
     dateEditor->setFont(editorFont);
     dateEditor->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    dateEditor->setAccessibleName(tr("Date"));
     editRow->addWidget(dateEditor);
     editRow->addSpacing(6);
     editRow->addWidget(makeLabel(tr("TIME"), "caption", captionFont, this));
@@ -161,6 +162,7 @@ void AlertWindow::buildLayout()
     timeEditor->setObjectName(QStringLiteral("timeEditor"));
     timeEditor->setFont(editorFont);
     timeEditor->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    timeEditor->setAccessibleName(tr("Time"));
     editRow->addWidget(timeEditor);
     editRow->addStretch();
     setButton = makeButton(tr("SET THE CLOCK"), Inst::monoFont(15, 600), this);

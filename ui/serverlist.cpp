@@ -56,6 +56,7 @@ void PellumWindow::setUpServerTable()
     serverTable->setFrameShape(QFrame::NoFrame);
     // Keyboard users choose with the arrows and set up with Return.
     serverTable->setFocusPolicy(Qt::StrongFocus);
+    serverTable->setAccessibleName(QStringLiteral("Time servers on this network"));
     // Tab leaves the table for the next control instead of walking its cells.
     serverTable->setTabKeyNavigation(false);
     serverTable->installEventFilter(this);
@@ -99,7 +100,7 @@ int PellumWindow::fillServerTable()
         const ServerRating::Status status = ServerRating::status(server, currentServer);
         // The word is painted by the chip; assistive tools read it from the item.
         auto* statusItem = new QTableWidgetItem(QString());
-        statusItem->setData(Qt::AccessibleTextRole, status.word);
+        statusItem->setData(Qt::AccessibleTextRole, ServerRating::spokenWord(status.word));
         const bool ready = ServerRating::ready(server);
         if (!ready) {
             for (QTableWidgetItem* item : {name, address, stratum, statusItem})
@@ -113,7 +114,9 @@ int PellumWindow::fillServerTable()
         auto* cell = new QWidget;
         auto* cellLayout = new QHBoxLayout(cell);
         cellLayout->setContentsMargins(0, 0, 10, 0);
-        cellLayout->addWidget(new InstChip(status.word, status.kind, cell));
+        auto* chip = new InstChip(status.word, status.kind, cell);
+        chip->setAccessibleName(ServerRating::spokenWord(status.word));
+        cellLayout->addWidget(chip);
         cellLayout->addStretch();
         serverTable->setCellWidget(row, 3, cell);
 

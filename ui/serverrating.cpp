@@ -39,4 +39,9 @@ Status status(const DiscoveredServer& server, const QString& currentServer)
     return {QStringLiteral("NOT ANSWERING"), InstChip::Sec};
 }
 
+QString spokenWord(const QString& word)
+{
+    return word.left(1) + word.mid(1).toLower();
+}
+
 } // namespace ServerRating

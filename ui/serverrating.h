@@ -23,5 +23,7 @@ struct Status {
     InstChip::Kind kind;
 };
 Status status(const DiscoveredServer& server, const QString& currentServer);
+// The status word as a screen reader should say it ("IN USE" as "In use").
+QString spokenWord(const QString& word);
 
 } // namespace ServerRating

@@ -205,6 +205,8 @@ QList<QJsonObject> distinctReports(const QList<QJsonObject>& reports)
 VirtualDisplay::~VirtualDisplay()
 {
     stopTrayHost();
+    // The accessibility bus and its registry leave with the session bus.
+    stopProcess(sessionBus.get(), true);
     stopProcess(process.get(), true);
 }
 
@@ -280,6 +282,41 @@ bool VirtualDisplay::isMinimised(const QString& windowId) const
 bool VirtualDisplay::requestClose(const QString& windowId) const
 {
     return x11(closeHelperPath(), {windowId}).startsWith("sent");
+}
+
+bool VirtualDisplay::startAccessibilityBus(const QString& workDir)
+{
+    sessionBus = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The accessibility bus it starts on demand keeps its socket in here.
+    for (const char* key : {"HOME", "XDG_RUNTIME_DIR"})
+        env.insert(key, workDir);
+    env.insert("DISPLAY", display);
+    sessionBus->setProcessEnvironment(env);
+    sessionBus->start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    if (!sessionBus->waitForReadyRead(10000))
+        return false;
+    busAddress = QString::fromLatin1(sessionBus->readLine().trimmed());
+    return !busAddress.isEmpty();
+}
+
+QProcessEnvironment VirtualDisplay::withAccessibility(QProcessEnvironment env) const
+{
+    env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
+    env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    return env;
+}
+
+QStringList VirtualDisplay::accessibleTree(qint64 pid) const
+{
+    QProcess reader;
+    QProcessEnvironment env = withAccessibility(QProcessEnvironment::systemEnvironment());
+    env.insert("DISPLAY", display);
+    reader.setProcessEnvironment(env);
+    reader.start("/usr/bin/python3", {PELLUM_SOURCE_DIR "/tests/e2e/accessibletree.py", QString::number(pid)});
+    if (!reader.waitForFinished(20000))
+        reader.kill(), reader.waitForFinished(5000);
+    return QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
 // ---- Program

@@ -104,11 +104,20 @@ public:
     // window manager it stays mapped, so visibleWindows still lists it.
     bool isMinimised(const QString& windowId) const;
     bool requestClose(const QString& windowId) const;
+    // A session bus whose accessibility bus a program started with
+    // withAccessibility() joins; ends with the display.
+    bool startAccessibilityBus(const QString& workDir);
+    QProcessEnvironment withAccessibility(QProcessEnvironment env) const;
+    // The accessibility tree of process `pid` as a screen reader reads it
+    // over AT-SPI, one node a line: "depth|role|name|states".
+    QStringList accessibleTree(qint64 pid) const;
 
 private:
     QString display;
+    QString busAddress;
     std::unique_ptr<QProcess> process;
     std::unique_ptr<QProcess> trayHost;
+    std::unique_ptr<QProcess> sessionBus;
 };
 
 // The program as a child process.
