@@ -19,6 +19,8 @@
 namespace {
 const char kWatchKey[] = "menuBar/watch";
 const char kStartAtLoginAfterMoveKey[] = "menuBar/startAtLoginAfterMove";
+// The platform tells of a notification area only when asked: asked this often.
+constexpr int kNotificationAreaPollMs = 3000;
 
 // show() alone leaves a minimised window in the task bar.
 void bringUp(QWidget* w)
@@ -71,8 +73,11 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     else
         keepWayBack();
     followClockState(watcher->state());
-    // The notification area can go away under a hidden window (a panel that quits).
-    connect(watcher, &ClockWatcher::changed, this, [this] { keepWayBack(); });
+    // A panel may come up after the program, or quit under a hidden window.
+    hadNotificationArea = ClientTray::hasNotificationArea();
+    auto* areaPoll = new QTimer(this);
+    connect(areaPoll, &QTimer::timeout, this, [this] { followNotificationArea(); });
+    areaPoll->start(kNotificationAreaPollMs);
 }
 
 ClientApp::~ClientApp()
@@ -169,6 +174,19 @@ void ClientApp::keepWayBack()
     // the main window is minimised rather than hidden.
     if (watching && !window->isVisible() && !alertWindow->isVisible() && !ClientTray::hasNotificationArea())
         window->showMinimized();
+}
+
+void ClientApp::followNotificationArea()
+{
+    const bool area = ClientTray::hasNotificationArea();
+    if (area != hadNotificationArea) {
+        hadNotificationArea = area;
+        window->refreshToggles();
+        // Minimised only for want of a lamp: put away, as at a start with the area there.
+        if (area && watching && window->isMinimized())
+            window->hide();
+    }
+    keepWayBack();
 }
 
 void ClientApp::updateAlertLink()

@@ -46,6 +46,7 @@ private:
     void updateAlertLink();
     void quitIfNothingShown();
     void keepWayBack();
+    void followNotificationArea();
     void setClock(const QDateTime& utc);
 
     bool launchedAtLogin = false;
@@ -55,4 +56,5 @@ private:
     PellumWindow* window = nullptr;
     AlertWindow* alertWindow = nullptr;
     ClientTray* tray = nullptr;
+    bool hadNotificationArea = false;
 };

@@ -239,14 +239,6 @@ void PellumWindow::buildWidgets()
     watchRow->setSpacing(12);
     watchToggle = new InstToggle(QStringLiteral("Keep watching in the menu bar"), bezel);
     watchToggle->setObjectName(QStringLiteral("watchToggle"));
-    watchToggle->setToolTip(QStringLiteral(
-        "Optional. Pellum then stays in the menu bar with a lamp for this computer's clock, "
-        "starts at login, and tells the server how the clock stands. Off, Pellum only sets "
-        "this computer up and can be quit: the syncing carries on without it."));
-    if (!ClientTray::hasNotificationArea())
-        watchToggle->setToolTip(QStringLiteral(
-            "Watching needs a notification area for its lamp, and this desktop has none: "
-            "while watching, closing the window only minimises it."));
     optionalLabel = makeLabel(QStringLiteral("Optional"), Inst::uiFont(11.5, 400), "muted", bezel);
     optionalLabel->setObjectName(QStringLiteral("optionalLabel"));
     watchRow->addWidget(watchToggle);
@@ -372,6 +364,13 @@ void PellumWindow::setStartAtLoginOn(bool on)
 void PellumWindow::refreshToggles()
 {
     const bool watching = watchToggle->isChecked();
+    // The notification area may come or go while the program runs.
+    watchToggle->setToolTip(ClientTray::hasNotificationArea()
+        ? QStringLiteral("Optional. Pellum then stays in the menu bar with a lamp for this computer's clock, "
+                         "starts at login, and tells the server how the clock stands. Off, Pellum only sets "
+                         "this computer up and can be quit: the syncing carries on without it.")
+        : QStringLiteral("Watching needs a notification area for its lamp, and this desktop has none: "
+                         "while watching, closing the window only minimises it."));
     optionalLabel->setText(watching ? QString() : QStringLiteral("Optional"));
     loginToggle->setEnabled(watching);
     if (!watching && loginToggle->isChecked()) {
