@@ -15,7 +15,8 @@ InstChip::InstChip(const QString& text, Kind kind, QWidget* parent)
     f.setPointSizeF(8.25);
     f.setWeight(QFont::DemiBold);
     setFont(f);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Grows no wider than its text; shrinks when a long one would widen the window.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAccessibleName(text_);
 }
 
@@ -25,6 +26,7 @@ void InstChip::setText(const QString& text)
         return;
     text_ = text;
     setAccessibleName(text_);
+    setToolTip(width() < sizeHint().width() ? text_ : QString());
     updateGeometry();
     update();
 }
@@ -55,6 +57,18 @@ QSize InstChip::sizeHint() const
     return QSize(fm.horizontalAdvance(text_) + 16, fm.height() + 4);
 }
 
+QSize InstChip::minimumSizeHint() const
+{
+    const QSize full = sizeHint();
+    return QSize(qMin(full.width(), QFontMetrics(font()).horizontalAdvance(QStringLiteral("MMMM\u2026")) + 16), full.height());
+}
+
+void InstChip::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    setToolTip(width() < sizeHint().width() ? text_ : QString());
+}
+
 void InstChip::paintEvent(QPaintEvent*)
 {
     const QColor k = kindColor();
@@ -68,5 +82,6 @@ void InstChip::paintEvent(QPaintEvent*)
     p.drawRoundedRect(QRectF(rect()), radius, radius);
     p.setPen(k);
     p.setFont(font());
-    p.drawText(rect(), Qt::AlignCenter, text_);
+    const bool cut = width() < sizeHint().width();
+    p.drawText(rect(), Qt::AlignCenter, cut ? QFontMetrics(font()).elidedText(text_, Qt::ElideMiddle, width() - 16) : text_);
 }

@@ -25,9 +25,12 @@ public:
     QColor kindColor() const;
 
     QSize sizeHint() const override;
+    // A chip short of room cuts its text in the middle, whole in the tooltip.
+    QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QString text_;

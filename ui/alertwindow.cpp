@@ -3,6 +3,7 @@
 #include "clockwatcher.h"
 #include "instfonts.h"
 #include "instled.h"
+#include "statustexts.h"
 
 #include <QDateEdit>
 #include <QFrame>
@@ -207,8 +208,11 @@ void AlertWindow::refresh()
     clockLine->setText(tr("%1  \u00B7  what this computer's clock says now")
                            .arg(now.toString(QStringLiteral("dddd, MMMM d, yyyy"))));
 
+    // A long name is cut to fit; the whole name shows on hovering.
+    const QString shown = StatusTexts::shownName(server);
+    explanation->setToolTip(shown == server ? QString() : server);
     const QString withServer =
-        server.isEmpty() ? QString() : tr(", with %1").arg(server.toHtmlEscaped());
+        server.isEmpty() ? QString() : tr(", with %1").arg(shown.toHtmlEscaped());
     // One substitution for both, so a "%" in the server name stays literal.
     explanation->setText(
         tr("That is <b style=\"color:#ffffff\">earlier than its last sync</b>: %1%2. "
@@ -216,21 +220,19 @@ void AlertWindow::refresh()
             .arg(lastSync.toString(QStringLiteral("dddd, MMMM d, yyyy 'at' HH:mm:ss")), withServer));
 
     if (serverTimeWentBack(r)) {
-        serverStatus->setText(tr("It agrees with %1, so it is the server's time that has gone back. "
-                                 "If that is right, accept it.")
-                                  .arg(server));
+        StatusTexts::setNamingText(serverStatus, tr("It agrees with %1, so it is the server's time that has gone back. "
+                                                    "If that is right, accept it."), server);
         actionButton->setText(tr("Accept the server's time"));
         actionButton->setObjectName(QStringLiteral("acceptServerTimeButton"));
         actionCode = AcceptServerTimeAction;
     } else if (r.heard) {
-        serverStatus->setText(tr("%1 is answering. This computer takes its time at the next sync; "
-                                 "sync now, or set the clock by hand.")
-                                  .arg(server));
+        StatusTexts::setNamingText(serverStatus, tr("%1 is answering. This computer takes its time at the next sync; "
+                                                    "sync now, or set the clock by hand."), server);
         actionButton->setText(tr("Sync now"));
         actionButton->setObjectName(QStringLiteral("syncNowButton"));
         actionCode = SyncNowAction;
     } else {
-        serverStatus->setText(tr("No time server is answering. Set the clock by hand, or find a server."));
+        StatusTexts::setNamingText(serverStatus, tr("No time server is answering. Set the clock by hand, or find a server."), QString());
         actionButton->setObjectName(QStringLiteral("alertActionButton"));
         actionCode = NoAction;
     }

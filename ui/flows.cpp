@@ -8,6 +8,7 @@
 #include "clockwatcher.h"
 #include "insttoggle.h"
 #include "serverrating.h"
+#include "statustexts.h"
 #include "timeserverprobe.h"
 #include "waitcursor.h"
 
@@ -183,7 +184,7 @@ void PellumWindow::runInstall(const QString& address, const QString& label)
 
     switch (result) {
     case AdminStepResult::Done:
-        scanMessage->setText(QStringLiteral("Done \u2014 syncing with %1.").arg(label));
+        scanMessage->setText(QStringLiteral("Done \u2014 syncing with %1.").arg(StatusTexts::shownName(label)));
         showSetupDone(label);
         break;
     case AdminStepResult::NoAnswer:
@@ -286,7 +287,7 @@ void PellumWindow::removeSetup()
     updateButtons();
 
     if (result != AdminStepResult::Failed) {
-        scanMessage->setText(QStringLiteral("Removed \u2014 no longer syncing with %1.").arg(old));
+        scanMessage->setText(QStringLiteral("Removed \u2014 no longer syncing with %1.").arg(StatusTexts::shownName(old)));
         QMessageBox removed(QMessageBox::Information, title(),
                             QStringLiteral("This computer no longer syncs with %1. Its time "
                                            "settings are back to %2.").arg(old, restoreTo),

@@ -6,6 +6,7 @@
 #include "discoveryclient.h"
 #include "inst.h"
 #include "serverrating.h"
+#include "statustexts.h"
 #include "syncsetup.h"
 
 #include <QHBoxLayout>
@@ -280,15 +281,15 @@ void PellumWindow::updateButtons()
     selfFollowNote->setVisible(selfFollow);
 
     if (!hasSetup) {
-        setupNote->setText(QStringLiteral(
+        StatusTexts::setNamingText(setupNote, QStringLiteral(
             "Not set up yet. Choose a server above and click Set up this computer. From then on this "
-            "computer syncs on its own, at startup and every 30 minutes, whether or not Pellum is open."));
+            "computer syncs on its own, at startup and every 30 minutes, whether or not Pellum is open."), QString());
         Inst::setTone(setupNote, "sec");
     } else {
         const QString name = watcher->serverName().isEmpty() ? currentServer : watcher->serverName();
-        setupNote->setText(QStringLiteral(
+        StatusTexts::setNamingText(setupNote, QStringLiteral(
             "Set up. This computer syncs with %1 on its own, at startup and every 30 minutes, "
-            "whether or not Pellum is open.").arg(name));
+            "whether or not Pellum is open."), name);
         Inst::setTone(setupNote, "");
     }
 }

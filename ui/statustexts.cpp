@@ -2,6 +2,8 @@
 
 #include "instduration.h"
 
+#include <QLabel>
+
 #include <cstdlib>
 
 namespace StatusTexts {
@@ -94,6 +96,20 @@ Value reported(bool reporting, bool isReported, const QString& host)
         return {QStringLiteral("no server"), QString(), false, "muted"};
     return isReported ? Value{QStringLiteral("yes"), QString(), false, "go"}
                       : Value{QStringLiteral("not heard"), QString(), false, "sec"};
+}
+
+QString shownName(const QString& name)
+{
+    constexpr int kLongest = 40;
+    return name.size() <= kLongest ? name : name.left(24) + QChar(0x2026) + name.right(kLongest - 25);
+}
+
+void setNamingText(QLabel* label, const QString& text, const QString& name)
+{
+    const QString shown = shownName(name);
+    label->setText(text.arg(shown));
+    label->setToolTip(shown == name ? QString() : name);
+    label->setAccessibleName(shown == name ? QString() : text.arg(name));
 }
 
 } // namespace StatusTexts

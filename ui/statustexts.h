@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QString>
 
+class QLabel;
+
 // What the main window's status panel says about a clock reading, kept apart
 // from the widgets so every border case can be checked directly.
 namespace StatusTexts {
@@ -36,5 +38,12 @@ Value offset(const ClockReading& reading);
 Value lastSync(const QDateTime& now, qint64 lastSyncUtcMs);
 Value serverHeard(qint64 msSinceHeard, qint64 lastSyncUtcMs);
 Value reported(bool reporting, bool isReported, const QString& host);
+
+// Servers are named by whoever runs them: a long name is cut in the middle so
+// that no name, spaces or none, widens a window.
+QString shownName(const QString& name);
+// `text` with its %1 filled by the shown name; the whole name stays in the
+// label's tooltip and accessible name.
+void setNamingText(QLabel* label, const QString& text, const QString& name);
 
 } // namespace StatusTexts
