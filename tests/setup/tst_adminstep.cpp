@@ -19,17 +19,13 @@ class TestAdminStep : public QObject {
     {
         QFile::remove(path("args"));
         QProcess child;
-        if (pkexec.isEmpty()) {
-            child.start(path("bin/tst_adminstep"), QStringList{"--child"} + args);
-        } else {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.remove("TAVRIN_PELLUM_ROOT");
-            env.insert("STANDIN_PKEXEC", pkexec);
-            child.setProcessEnvironment(env);
-            child.start("unshare", QStringList{"-m", "sh", "-c", "mount --bind \"$0\" /usr/bin/pkexec && exec setpriv "
-                                               "--reuid=65534 --regid=65534 --clear-groups \"$@\"", path("pkexec"),
-                                               path("bin/tst_adminstep"), "--child"} + args);
-        }
+        const QStringList program = QStringList{path("bin/tst_adminstep"), "--child"} + args;
+        if (pkexec.isEmpty())
+            child.start(program.first(), program.mid(1));
+        else // in a mount namespace of its own, where pkexec is the stand-in
+            child.start("unshare", QStringList{"-m", "sh", "-c", "mount --bind \"$0\" /usr/bin/pkexec && exec env -u TAVRIN_PELLUM_ROOT "
+                                               "STANDIN_PKEXEC=" + pkexec + " setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"",
+                                               path("pkexec")} + program);
         child.waitForFinished(60000);   // a child that hangs shows as an empty outcome
         QFile seen(path("args"));
         const QString helperArgs = seen.open(QIODevice::ReadOnly) ? QString::fromUtf8(seen.readAll()).trimmed() : QString();
