@@ -1,5 +1,6 @@
 #include "clockwatcher.h"
 
+#include "clockhistory.h"
 #include "frame.h"
 #include "sntp.h"
 #include "statusreport.h"
@@ -42,6 +43,8 @@ ClockWatcher::ClockWatcher(QObject* parent)
             settings.setValue(kClientIdKey, m_clientId);
         }
     }
+
+    m_history = new ClockHistory(QString(), this);
 
     m_ntpSocket = new QUdpSocket(this);
     m_ntpSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);

@@ -8,6 +8,7 @@
 
 #include <limits>
 
+class ClockHistory;
 class QHostInfo;
 class QTimer;
 class QUdpSocket;
@@ -33,6 +34,8 @@ public:
     QString serverLabel() const;
     qint64 msSinceHeard() const;
     bool isReported() const;
+    // The record of replies, misses, state changes and clock jumps.
+    ClockHistory* history() const { return m_history; }
 
     void setServer(const QString& host, const QString& name);
     void setServerSteady(bool steady);
@@ -84,6 +87,7 @@ private:
     void sendRequest();
     static bool addressIsLocal(const QHostAddress& address);
 
+    ClockHistory* m_history = nullptr;
     QString m_serverHost;
     QString m_serverName;
     QHostAddress m_serverAddress;
