@@ -2,9 +2,12 @@
 
 #include "clockstate.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVector>
+
+class QTimer;
 
 // One entry of the clock's record.
 struct ClockSample {
@@ -26,11 +29,23 @@ struct ClockSample {
 class ClockHistory : public QObject {
     Q_OBJECT
 public:
-    // An empty path keeps the record in memory only.
+    // An empty path keeps the record in memory only. A file path is read at
+    // once, as far as it is sound, and written at most once a minute and
+    // when the record is destroyed.
     explicit ClockHistory(const QString& filePath = QString(), QObject* parent = nullptr);
     ~ClockHistory() override;
 
     static constexpr qint64 kKeepMs = 24LL * 60 * 60 * 1000;
+    static constexpr int kSaveIntervalMs = 60000;
+    // A day of probes with room for misses, state changes and jumps; keeps
+    // memory and the file bounded even when the state flaps every second.
+    static constexpr int kMaxEntries = 3 * 8640;
+
+    // "clock-history" in the per-user application data folder.
+    static QString defaultFilePath();
+    QString filePath() const { return m_filePath; }
+    // Writes the file now when anything is unsaved; false when writing failed.
+    bool save();
 
     const QVector<ClockSample>& samples() const { return m_samples; }
     // Entries whose utcMs lies in [fromUtcMs, toUtcMs], oldest first.
@@ -46,7 +61,11 @@ signals:
 
 private:
     void append(const ClockSample& sample);
+    void load();
 
     QString m_filePath;
     QVector<ClockSample> m_samples;
+    QTimer* m_saveTimer = nullptr;
+    QElapsedTimer m_sinceSave;
+    bool m_dirty = false;
 };

@@ -85,6 +85,7 @@ private:
     void sendReport(bool bye);
     void onLookedUp(const QString& host, const QHostInfo& info);
     void sendRequest();
+    void probeAfterStartUp();
     static bool addressIsLocal(const QHostAddress& address);
 
     ClockHistory* m_history = nullptr;
@@ -111,6 +112,9 @@ private:
     qint64 m_replyMonoMs = kNever;
     qint64 m_seenDriftMs = 0;
     bool m_clockJumped = false;   // since the last valid reply
+    bool m_receiveStamps = false; // the kernel stamps the SNTP socket's datagrams
+    bool m_startingUp = false;    // the first probe waits for an idle event loop
+    QMetaObject::Connection m_idleConnection;
     QString m_lookingUp;          // host whose lookup is under way
     quint16 m_sntpPort = 123;
     quint16 m_reportPort = 12300;
