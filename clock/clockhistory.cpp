@@ -23,6 +23,10 @@ constexpr quint16 kVersion = 1;
 constexpr int kHeaderSize = 8;
 constexpr int kEntrySize = 24;
 constexpr int kCheckedSize = 22;
+// Entries dropped at the front leave room there that appending slides back
+// into while the record fills at most two thirds of its capacity; with this
+// much it never grows past the cap (a little over 800 KiB).
+constexpr int kReserved = ClockHistory::kMaxEntries * 3 / 2 + 16;
 
 void writeEntry(char* p, const ClockSample& s)
 {
@@ -92,7 +96,7 @@ void ClockHistory::load()
         return;   // foreign: the next save replaces it
     const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() - kKeepMs;
     const int count = (data.size() - kHeaderSize) / kEntrySize;
-    m_samples.reserve(count);
+    m_samples.reserve(kReserved);
     for (int i = 0; i < count; ++i) {
         ClockSample s;
         if (!readEntry(data.constData() + kHeaderSize + i * kEntrySize, &s))
@@ -159,6 +163,8 @@ void ClockHistory::recordClockJump(qint64 utcMs, qint64 jumpMs, ClockState state
 
 void ClockHistory::append(const ClockSample& sample)
 {
+    if (m_samples.capacity() < kReserved)
+        m_samples.reserve(kReserved);
     m_samples.append(sample);
     const qint64 cutoff = sample.utcMs - kKeepMs;
     auto firstKept = std::find_if(m_samples.begin(), m_samples.end(),

@@ -37,9 +37,9 @@ public:
 
     static constexpr qint64 kKeepMs = 24LL * 60 * 60 * 1000;
     static constexpr int kSaveIntervalMs = 60000;
-    // A day of probes with room for misses, state changes and jumps; keeps
-    // memory and the file bounded even when the state flaps every second.
-    static constexpr int kMaxEntries = 3 * 8640;
+    // A day of probes, each with room for a state change; keeps memory and
+    // the file bounded even when the state flaps every second.
+    static constexpr int kMaxEntries = 2 * 8640;
 
     // "clock-history" in the per-user application data folder.
     static QString defaultFilePath();
