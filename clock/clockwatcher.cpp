@@ -243,7 +243,9 @@ void ClockWatcher::onNtpReadyRead()
         const QNetworkDatagram datagram = m_ntpSocket->receiveDatagram(512);
         if (m_requestSentMs == 0)
             continue;
-        const qint64 ageMs = (ageNs + 500000) / 1000000;
+        qint64 ageMs = (ageNs + 500000) / 1000000;
+        if (ageMs > monotonicMs() - m_requestSentMonoMs)
+            ageMs = 0;   // older than the request: a stamp on some other clock
         const qint64 receiveMs = wallClockMs() - ageMs;
         qint64 offset = 0;
         if (!readSntpReply(datagram.data(), m_requestSentMs, receiveMs, &offset))
