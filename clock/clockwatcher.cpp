@@ -266,7 +266,7 @@ void ClockWatcher::onNtpReadyRead()
         m_replyMonoMs = arrivedMonoMs;
         m_seenDriftMs = 0;
         m_clockJumped = false;
-        m_history->recordReply(receiveMs, offset, qint32(qMin<qint64>(delay, INT32_MAX)), classifyReading(snapshot()));
+        m_history->recordReply(receiveMs, offset, qint32(qMin<qint64>(delay, std::numeric_limits<qint32>::max())), classifyReading(snapshot()));
         updateState();
         emit changed();
     }

@@ -280,7 +280,8 @@ int runBench(int argc, char** argv)
     env.insert(QStringLiteral("TMPDIR"), path + QStringLiteral("/tmp"));
     env.insert(QStringLiteral("TAVRIN_PELLUM_ROOT"), path + QStringLiteral("/root"));
     env.insert(QStringLiteral("USERNAME"), QStringLiteral("bench-%1").arg(::getpid()));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))   // xcb with a DISPLAY, for a real start-up
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
 
     // The baseline: the same server as ntpdate sees it, in ms off its offset.
