@@ -1,9 +1,12 @@
 #include "clockwatcher.h"
 
+#include "clockhistory.h"
 #include "frame.h"
+#include "receivetime.h"
 #include "sntp.h"
 #include "statusreport.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -43,8 +46,11 @@ ClockWatcher::ClockWatcher(QObject* parent)
         }
     }
 
+    m_history = new ClockHistory(ClockHistory::defaultFilePath(), this);
+
     m_ntpSocket = new QUdpSocket(this);
     m_ntpSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
+    m_receiveStamps = enableReceiveStamps(m_ntpSocket->socketDescriptor());
     connect(m_ntpSocket, &QUdpSocket::readyRead, this, &ClockWatcher::onNtpReadyRead);
 
     m_reportSocket = new QUdpSocket(this);
@@ -64,6 +70,14 @@ ClockWatcher::ClockWatcher(QObject* parent)
     m_reportTimer = new QTimer(this);
     m_reportTimer->setInterval(kReportMs);
     connect(m_reportTimer, &QTimer::timeout, this, &ClockWatcher::sendBeacon);
+
+    // The first probe waits until start-up work is done (or the first tick),
+    // so that its reply is not held up by building and painting windows.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        m_startingUp = true;
+        m_idleConnection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                                   &ClockWatcher::probeAfterStartUp, Qt::QueuedConnection);
+    }
 
     updateState();
 }
@@ -139,6 +153,7 @@ void ClockWatcher::updateState()
     const ClockState old = m_state;
     m_state = s;
     if (s != old) {
+        m_history->recordStateChange(r.nowMs, s);
         emit stateChanged(s);
         if (m_reporting)
             sendReport(false);
@@ -159,7 +174,9 @@ void ClockWatcher::noticeClockJump()
 {
     if (!jumpedSince(m_seenDriftMs))
         return;
-    m_seenDriftMs = driftSinceReply();   // a further jump asks again
+    const qint64 drift = driftSinceReply();
+    m_history->recordClockJump(wallClockMs(), drift - m_seenDriftMs, m_state);
+    m_seenDriftMs = drift;   // a further jump asks again
     m_clockJumped = true;
     onProbe();
 }
@@ -175,12 +192,24 @@ void ClockWatcher::saveLastSync(bool force)
 
 void ClockWatcher::onTick()
 {
+    probeAfterStartUp();
     updateState();
     emit changed();
 }
 
+void ClockWatcher::probeAfterStartUp()
+{
+    if (!m_startingUp)
+        return;
+    m_startingUp = false;
+    disconnect(m_idleConnection);
+    onProbe();
+}
+
 void ClockWatcher::onProbe()
 {
+    if (m_startingUp)
+        return;
     if (m_serverAddress.isNull())
         lookUpServer();   // a name that did not resolve is tried again
     else
@@ -200,6 +229,8 @@ void ClockWatcher::lookUpServer()
 void ClockWatcher::sendRequest()
 {
     // A newer request replaces an unanswered one: only its reply can match.
+    if (m_requestSentMs != 0)
+        m_history->recordMissed(wallClockMs(), m_state);
     m_requestSentMs = wallClockMs();
     m_requestSentMonoMs = monotonicMs();
     m_ntpSocket->writeDatagram(makeSntpRequest(m_requestSentMs), m_serverAddress, m_sntpPort);
@@ -208,27 +239,38 @@ void ClockWatcher::sendRequest()
 void ClockWatcher::onNtpReadyRead()
 {
     while (m_ntpSocket->hasPendingDatagrams()) {
+        // The kernel's stamp says how long the datagram waited; the wall
+        // clock, read now, says when that was.
+        qint64 ageNs = 0;
+        if (!m_receiveStamps || !peekReceiveAgeNs(m_ntpSocket->socketDescriptor(), &ageNs))
+            ageNs = 0;
         const QNetworkDatagram datagram = m_ntpSocket->receiveDatagram(512);
         if (m_requestSentMs == 0)
             continue;
-        const qint64 receiveMs = wallClockMs();
+        qint64 ageMs = (ageNs + 500000) / 1000000;
+        if (ageMs > monotonicMs() - m_requestSentMonoMs)
+            ageMs = 0;   // older than the request: a stamp on some other clock
+        const qint64 receiveMs = wallClockMs() - ageMs;
         qint64 offset = 0;
         if (!readSntpReply(datagram.data(), m_requestSentMs, receiveMs, &offset))
             continue;
         const qint64 monoMs = monotonicMs();
-        if (qAbs((receiveMs - m_requestSentMs) - (monoMs - m_requestSentMonoMs)) > kJumpToleranceMs) {
+        const qint64 arrivedMonoMs = monoMs - ageMs;
+        if (qAbs((receiveMs - m_requestSentMs) - (arrivedMonoMs - m_requestSentMonoMs)) > kJumpToleranceMs) {
             // The clock jumped while the request was out: the offset is void.
             // The next tick sees the jump and asks again.
             m_clockJumped = true;
             continue;
         }
+        const qint64 delay = sntpRoundTripMs(datagram.data(), m_requestSentMs, receiveMs);
         m_requestSentMs = 0;
         m_offsetMs = offset;
         m_heardAtMs = monoMs;
         m_replyWallMs = receiveMs;
-        m_replyMonoMs = monoMs;
+        m_replyMonoMs = arrivedMonoMs;
         m_seenDriftMs = 0;
         m_clockJumped = false;
+        m_history->recordReply(receiveMs, offset, qint32(qMin<qint64>(delay, std::numeric_limits<qint32>::max())), classifyReading(snapshot()));
         updateState();
         emit changed();
     }
@@ -280,6 +322,8 @@ void ClockWatcher::onLookedUp(const QString& host, const QHostInfo& info)
     m_serverIsLocal = addressIsLocal(m_serverAddress);
     if (!m_serverAddress.isNull())
         sendRequest();
+    else
+        m_history->recordMissed(wallClockMs(), m_state);   // a probe that found no address
 }
 
 bool ClockWatcher::addressIsLocal(const QHostAddress& address)

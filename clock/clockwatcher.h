@@ -8,6 +8,7 @@
 
 #include <limits>
 
+class ClockHistory;
 class QHostInfo;
 class QTimer;
 class QUdpSocket;
@@ -33,6 +34,8 @@ public:
     QString serverLabel() const;
     qint64 msSinceHeard() const;
     bool isReported() const;
+    // The record of replies, misses, state changes and clock jumps.
+    ClockHistory* history() const { return m_history; }
 
     void setServer(const QString& host, const QString& name);
     void setServerSteady(bool steady);
@@ -85,8 +88,10 @@ private:
     void sendReport(bool bye);
     void onLookedUp(const QString& host, const QHostInfo& info);
     void sendRequest();
+    void probeAfterStartUp();
     static bool addressIsLocal(const QHostAddress& address);
 
+    ClockHistory* m_history = nullptr;
     QString m_serverHost;
     QString m_serverName;
     QHostAddress m_serverAddress;
@@ -110,6 +115,9 @@ private:
     qint64 m_replyMonoMs = kNever;
     qint64 m_seenDriftMs = 0;
     bool m_clockJumped = false;   // since the last valid reply
+    bool m_receiveStamps = false; // the kernel stamps the SNTP socket's datagrams
+    bool m_startingUp = false;    // the first probe waits for an idle event loop
+    QMetaObject::Connection m_idleConnection;
     QString m_lookingUp;          // host whose lookup is under way
     quint16 m_sntpPort = 123;
     quint16 m_reportPort = 12300;

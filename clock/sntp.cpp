@@ -76,3 +76,14 @@ bool readSntpReply(const QByteArray& reply, qint64 sendMs, qint64 receiveMs, qin
         *offsetMs = ((t2 + t3) - sendMs - receiveMs) / 2;
     return true;
 }
+
+qint64 sntpRoundTripMs(const QByteArray& reply, qint64 sendMs, qint64 receiveMs)
+{
+    if (reply.size() < kSntpPacketSize)
+        return 0;
+    const char* d = reply.constData();
+    const qint64 t2 = ntpToUnixMs(readBe32(d + 32), readBe32(d + 36));
+    const qint64 t3 = ntpToUnixMs(readBe32(d + 40), readBe32(d + 44));
+    // Whole milliseconds on both sides can make a sub-millisecond round trip read -1.
+    return qMax<qint64>(0, (receiveMs - sendMs) - (t3 - t2));
+}

@@ -16,6 +16,10 @@ QByteArray makeSntpRequest(qint64 sendMs);
 // (positive: local clock behind the server) goes to *offsetMs when given.
 bool readSntpReply(const QByteArray& reply, qint64 sendMs, qint64 receiveMs, qint64* offsetMs);
 
+// Round-trip delay of a reply that readSntpReply found valid:
+// (receiveMs - sendMs) - (server transmit - server receive), never below 0.
+qint64 sntpRoundTripMs(const QByteArray& reply, qint64 sendMs, qint64 receiveMs);
+
 // NTP 64-bit timestamp helpers, also used by the test time server.
 quint64 unixMsToNtp(qint64 unixMs);
 qint64 ntpToUnixMs(quint32 seconds, quint32 fraction);

@@ -1,13 +1,16 @@
 // What the program costs while it runs: time from process start to the main
-// window's first paint, then resident memory and CPU time after a minute of
+// window's first paint, then resident memory and CPU time after 100 s of
 // watching a test server (menu-bar watching on, so probes and reports run).
+// Then how right its readings are: the first ten after start, and ten taken
+// while the main window repaints without pause, against the server's known
+// offset and against `ntpdate -q` of the same server where it is installed.
 //
 // The bench moves itself into a private network namespace with only loopback
 // up, starts the test server on 127.0.0.1 there, and runs a second copy of
 // itself (--client) as the measured program, so that its process start is a
 // real exec. Discovery broadcasts of the first show go nowhere. Needs root.
 //
-// PELLUM_BENCH_WATCH_S changes the watching time (default 60 s).
+// PELLUM_BENCH_WATCH_S changes the watching time (default 100 s).
 
 #include "clientapp.h"
 #include "clockstate.h"
@@ -23,8 +26,10 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWidget>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -34,6 +39,34 @@
 #include <ctime>
 
 namespace {
+
+constexpr int kServerOffsetMs = 250;   // within the in-sync band
+
+// Each new reading of the watcher, as its error against the server's offset.
+class Readings : public QObject {
+public:
+    explicit Readings(ClockWatcher* watcher)
+    {
+        connect(watcher, &ClockWatcher::changed, this, [this, watcher] {
+            const qint64 since = watcher->msSinceHeard();
+            if (since >= 0 && (m_lastSince < 0 || since < m_lastSince))
+                errors.append(watcher->snapshot().offsetMs - kServerOffsetMs);
+            m_lastSince = since;
+        });
+    }
+    QList<qint64> errors;
+
+private:
+    qint64 m_lastSince = -1;
+};
+
+QString listed(const QList<qint64>& errors, int from, int count)
+{
+    QStringList parts;
+    for (int i = from; i < qMin(errors.size(), from + count); ++i)
+        parts << QString::asprintf("%+lld", static_cast<long long>(errors.at(i)));
+    return parts.join(QLatin1Char(' '));
+}
 
 double monotonicBootMs()
 {
@@ -136,6 +169,7 @@ int runClient(int argc, char** argv)
     const long rssAtPaint = statusKiB("VmRSS:");
 
     ClockWatcher* watcher = controller.clockWatcher();
+    Readings readings(watcher);
     int changes = 0;
     qint64 syncAfterMs = watcher->state() == ClockState::Sync ? 0 : -1;
     QElapsedTimer watching;
@@ -147,7 +181,7 @@ int runClient(int argc, char** argv)
 
     bool ok = false;
     const int seconds = qEnvironmentVariableIntValue("PELLUM_BENCH_WATCH_S", &ok);
-    const int watchS = ok && seconds > 0 ? seconds : 60;
+    const int watchS = ok && seconds > 0 ? seconds : 100;
     const double cpuBefore = cpuMs();
     watching.start();
     QTimer::singleShot(watchS * 1000, &app, &QCoreApplication::quit);
@@ -165,7 +199,34 @@ int runClient(int argc, char** argv)
                                                : QStringLiteral("never in sync");
     std::printf("%-46s %s, %d updates, %s, reported: %s\n", "watcher", qPrintable(stateReportWord(watcher->state())),
                 changes, qPrintable(syncNote), watcher->isReported() ? "yes" : "no");
-    return watcher->state() == ClockState::Sync ? 0 : 1;
+    const bool synced = watcher->state() == ClockState::Sync;
+
+    // Ten more readings while the main window repaints as fast as it can.
+    const int before = int(readings.errors.size());
+    QWidget* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<PellumWindow*>(w))
+            window = w;
+    QTimer repaint;
+    int frames = 0;
+    QObject::connect(&repaint, &QTimer::timeout, &app, [&] { window->repaint(), frames += window->isVisible(); });
+    QObject::connect(watcher, &ClockWatcher::changed, &app, [&] {
+        if (readings.errors.size() >= before + 10)
+            app.quit();
+    });
+    QElapsedTimer painting;
+    painting.start();
+    if (window) {
+        window->showNormal();
+        window->raise();
+        repaint.start(0);
+    }
+    QTimer::singleShot(120000, &app, &QCoreApplication::quit);
+    app.exec();
+    std::printf("%-46s %s\n", "first ten readings, ms off the server's offset", qPrintable(listed(readings.errors, 0, 10)));
+    std::printf("%-46s %s\n", "ten while the window repaints, ms off", qPrintable(listed(readings.errors, before, 10)));
+    std::printf("%-46s %.0f frames a second\n", "repainting at", 1000.0 * frames / qMax<qint64>(1, painting.elapsed()));
+    return synced ? 0 : 1;
 }
 
 int runBench(int argc, char** argv)
@@ -195,7 +256,8 @@ int runBench(int argc, char** argv)
 
     QProcess server;
     server.setProgram(QStringLiteral(PELLUM_BINARY_DIR "/tools/testserver/pellum-test-server"));
-    server.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--name"),
+    server.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--offset-ms"),
+                         QString::number(kServerOffsetMs), QStringLiteral("--name"),
                          QStringLiteral("Bench Server"), QStringLiteral("--flags"),
                          QStringLiteral("synced,accepting,steady")});
     server.start();
@@ -218,8 +280,21 @@ int runBench(int argc, char** argv)
     env.insert(QStringLiteral("TMPDIR"), path + QStringLiteral("/tmp"));
     env.insert(QStringLiteral("TAVRIN_PELLUM_ROOT"), path + QStringLiteral("/root"));
     env.insert(QStringLiteral("USERNAME"), QStringLiteral("bench-%1").arg(::getpid()));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))   // xcb with a DISPLAY, for a real start-up
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+
+    // The baseline: the same server as ntpdate sees it, in ms off its offset.
+    QStringList ntpdate;
+    for (int i = 0; i < 5; ++i) {
+        QProcess query;
+        query.start(QStringLiteral("ntpdate"), {QStringLiteral("-q"), QStringLiteral("127.0.0.1")});
+        if (!query.waitForFinished(10000))
+            break;
+        const auto m = QRegularExpression(QStringLiteral("([+-]?\\d+\\.\\d+) \\+/-")).match(QString::fromLocal8Bit(query.readAll()));
+        if (m.hasMatch())
+            ntpdate << QString::asprintf("%+.1f", m.captured(1).toDouble() * 1000 - kServerOffsetMs);
+    }
 
     QProcess client;
     client.setProcessEnvironment(env);
@@ -228,6 +303,8 @@ int runBench(int argc, char** argv)
     const bool finished = client.waitForStarted(10000) && client.waitForFinished(300000);
     if (!finished)
         client.kill();
+    std::printf("%-46s %s\n", "ntpdate -q of the same server, ms off",
+                ntpdate.isEmpty() ? "not installed or no answer" : qPrintable(ntpdate.join(QLatin1Char(' '))));
     server.terminate();
     if (!server.waitForFinished(5000))
         server.kill();

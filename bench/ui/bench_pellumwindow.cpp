@@ -71,6 +71,7 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     qputenv("TAVRIN_PELLUM_ROOT", QFile::encodeName(scratch.path() + QStringLiteral("/root")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path() + QStringLiteral("/config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(scratch.path() + QStringLiteral("/data")));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -31,10 +31,11 @@ inline void clearSettings()
     QSettings(QStringLiteral("Quorrel Two"), QStringLiteral("Tavrin Pellum")).clear();
 }
 
-// Keeps the settings store in a scratch directory; call before the application object exists.
+// Keeps the settings store and the clock record in a scratch directory; call before the application object exists.
 inline void useScratchSettings(const QTemporaryDir& dir)
 {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
 }
 
 // Answers SNTP requests on 127.0.0.1 with the real clock plus skewMs.

@@ -1,6 +1,7 @@
 // The watcher against a real test server on loopback. Reporting stays off
 // here (reports broadcast); tst_lan covers it on a test LAN.
 
+#include "clockhistory.h"
 #include "clockwatcher.h"
 #include "testserverprocess.h"
 
@@ -10,10 +11,22 @@
 #include <memory>
 #include <utility>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 constexpr int kWaitMs = 15000;
 QSettings settings() { return QSettings("Quorrel Two", "Tavrin Pellum"); }
 qint64 stored() { return settings().value("clock/lastSyncUtcMs", -1).toLongLong(); }
+using Kind = ClockSample::Kind;
+QList<std::pair<Kind, ClockState>> kinds(const QVector<ClockSample>& record)
+{
+    QList<std::pair<Kind, ClockState>> out;
+    for (const ClockSample& s : record)
+        out << std::pair{s.kind, s.state};
+    return out;
+}
 
 // A watcher whose wall clock can jump and whose two clocks move on together
 // as advance() says; freeze() stops their real part.
@@ -54,18 +67,26 @@ private slots:
     void init()
     {
         settings().clear();
+        QFile::remove(ClockHistory::defaultFilePath());
         QVERIFY(server.control(""));
     }
 
     void measuresRealServer()
     {
-        // Fault: a real server's reply misread, or the state not drawn from it.
+        // Fault: a real server's reply misread, the state not drawn from it, or the reply timed when read, not when it came.
         for (auto [control, offset] : {std::pair{"", 0}, {"--offset-ms 1500", 1500}, {"--delay-ms 300 --offset-ms -2500", -2500}}) {
-            settings().clear();
+            init();
             QVERIFY(server.control(control));
-            auto w = watcher("::ffff:127.0.0.1", offset ? ClockState::Off : ClockState::Sync);
+            const int asked = server.sntpRequests();
+            auto w = std::make_unique<TestableWatcher>(ntpPort);
+            w->setServer("::ffff:127.0.0.1", "Lab");
+            QTRY_VERIFY_WITH_TIMEOUT(server.sntpRequests() > asked, kWaitMs);
+            QThread::msleep(700);   // the thread busy while the reply comes in
+            QTRY_COMPARE_WITH_TIMEOUT(w->state(), offset ? ClockState::Off : ClockState::Sync, kWaitMs);
             QVERIFY(w->serverIsLocal() && w->serverAddress() == QHostAddress("127.0.0.1"));
-            QVERIFY2(qAbs(w->snapshot().offsetMs - offset) <= 200, qPrintable(QString::number(w->snapshot().offsetMs)));
+            QVERIFY2(qAbs(w->snapshot().offsetMs - offset) <= 20, qPrintable(QString::number(w->snapshot().offsetMs)));
+            const ClockSample reply = w->history()->samples().first();
+            QVERIFY(reply.kind == Kind::Reply && reply.offsetMs == w->snapshot().offsetMs && reply.delayMs <= 20);
             QCOMPARE(w->lastSyncUtcMs() > 0, offset == 0);
         }
     }
@@ -122,6 +143,54 @@ private slots:
         QVERIFY(!serverTimeWentBack(w->snapshot()) && w->state() == ClockState::Wrong);
     }
 
+    void recordShowsWhatHappened()
+    {
+        // Fault: a reply, a silent server or a state change missing from the record, or out of place.
+        auto w = watcher("127.0.0.1", ClockState::Sync);
+        QVERIFY(server.control("--sntp silent"));
+        for (int i = 0; i < 3; ++i)
+            w->onProbe();   // the first goes out; each later one finds the one before unanswered
+        w->freeze();
+        w->advance(25001);
+        w->onTick();
+        const QVector<ClockSample> record = w->history()->samples();
+        using S = ClockState;
+        QCOMPARE(kinds(record), (QList<std::pair<Kind, S>>{{Kind::Reply, S::Sync}, {Kind::StateChange, S::Sync},
+            {Kind::Missed, S::Sync}, {Kind::Missed, S::Sync}, {Kind::StateChange, S::Lost}}));
+        QVERIFY(qAbs(record[4].utcMs - record[3].utcMs - 25001) < 1000);
+    }
+
+    void damagedRecord()
+    {
+        // Fault: a damaged, truncated or foreign record file crashed or hung the start, or lost what was sound; the record grew past a day.
+        const QString path = ClockHistory::defaultFilePath();
+        {
+            ClockHistory record(path);
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            for (int i = 0; i < 9000; ++i)   // 25 hours of probes
+                record.recordReply(now - (9000 - i) * 10000LL + 5000, i, 1, ClockState::Sync);
+            QCOMPARE(record.samples().size(), 8641);
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray data = file.readAll();
+        QCOMPARE(data.size(), 8 + 24 * 8641);
+        data[8 + 24 * 5000 + 3] ^= 1;
+        QVERIFY(file.seek(0) && file.write(data) == data.size() && file.resize(8 + 24 * 6000 - 7));
+        file.close();
+        QCOMPARE(ClockHistory(path).samples().size(), 5000 - 1);   // up to the damage; the oldest has aged out since
+        for (const QByteArray& foreign : {QByteArray("TPCH"), QByteArray(4096, 'x')}) {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(foreign) == foreign.size());
+            file.close();
+            QVERIFY(ClockHistory(path).samples().isEmpty());
+        }
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        QVERIFY(ClockHistory(path).samples().isEmpty());   // returns at all
+        QFile::remove(path);
+#endif
+    }
+
     void unreadableLastSyncIsNever()
     {
         // Fault: a stored last sync that is text or before 1970 made the clock Wrong for ever.
@@ -153,6 +222,7 @@ int main(int argc, char** argv)
 {
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", config.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
     TestClockWatcher test;
     return QTest::qExec(&test, argc, argv);

@@ -55,13 +55,14 @@ private slots:
 
     void sntpReplies()
     {
-        // Fault: offset sign, rounding or delay handling off, or a bogus, foreign or stale reply taken.
-        struct Row { qint64 t2, t3, t4, offset; };
-        for (const Row& r : {Row{T + 50, T + 50, T + 100, 0}, Row{T + 1900, T + 1900, T + 800, 1500},
-                             Row{T, T - 3, T, -1}, Row{T, T + 3, T, 1}}) {
+        // Fault: offset sign, rounding or delay handling off (the server's hold counted as network), or a bogus, foreign or stale reply taken.
+        struct Row { qint64 t2, t3, t4, offset, delay; };
+        for (const Row& r : {Row{T + 50, T + 50, T + 100, 0, 100}, Row{T + 1900, T + 1900, T + 800, 1500, 800},
+                             Row{T, T - 3, T, -1, 3}, Row{T, T + 3, T, 1, 0}, Row{T + 1500, T + 1700, T + 300, 1450, 100}}) {
             qint64 got = 0;
             QVERIFY(readSntpReply(reply(T, r.t2, r.t3) + QByteArray(20, 'x'), T, r.t4, &got));
             QCOMPARE(got, r.offset);
+            QCOMPARE(sntpRoundTripMs(reply(T, r.t2, r.t3), T, r.t4), r.delay);
         }
         // and a bogus, foreign or stale reply is never taken as a measurement.
         const QByteArray good = reply(T, T, T);

@@ -188,8 +188,9 @@ int main(int argc, char** argv)
         std::perror("cannot set up the client namespace");
         return 1;
     }
-    QTemporaryDir config;   // the watcher's identity and last sync stay private
+    QTemporaryDir config;   // the watcher's identity, last sync and record stay private
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", config.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
     TestLan test;
     return QTest::qExec(&test, argc, argv);

@@ -1,6 +1,7 @@
 // The real program as a user meets it under Xvfb on a private test LAN, with
 // the test time server on its own host.
 
+#include "clockhistory.h"
 #include "e2eharness.h"
 #include "e2emain.h"
 
@@ -117,7 +118,7 @@ void TstE2eProgram::loginStartWhileWatchingStaysHiddenAndTerminationSaysGoodbyeO
 
 void TstE2eProgram::clockJumpsRaiseAlertOnlyBehindLastSync()
 {
-    // A clock set forward for a moment became the last sync; one stepped back behind it went unnoticed, or its alert stayed.
+    // A clock set forward for a moment became the last sync; one stepped back behind it went unnoticed, or its alert stayed, or the record missed it.
     sandbox->writeSettings({{"menuBar/watch", true}});
     auto program = launch({QStringLiteral("--login")}, true);
     QVERIFY2(waitFor([&] { return server->hasReported("sync"); }, 30000), qPrintable(program->log()));
@@ -138,6 +139,15 @@ void TstE2eProgram::clockJumpsRaiseAlertOnlyBehindLastSync()
     const qint64 stored = sandbox->setting(QStringLiteral("clock/lastSyncUtcMs")).toLongLong();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     QVERIFY2(stored > 0 && stored <= now + 1000, qPrintable(QStringLiteral("stored %1 ms ahead").arg(stored - now)));
+    // The record, kept through the exit, holds both jumps and the Wrong that came of the second, in that order.
+    const QVector<ClockSample> record = ClockHistory(sandbox->path("data/Quorrel Two/Tavrin Pellum/clock-history")).samples();
+    const auto first = [&](ClockSample::Kind kind, auto is) {
+        return std::find_if(record.begin(), record.end(), [&](const ClockSample& s) { return s.kind == kind && is(s); }) - record.begin();
+    };
+    const auto forward = first(ClockSample::Kind::ClockJump, [](const ClockSample& s) { return qAbs(s.offsetMs - 3600000) < 2000; });
+    const auto back = first(ClockSample::Kind::ClockJump, [](const ClockSample& s) { return qAbs(s.offsetMs + 5000) < 2000; });
+    const auto wrong = first(ClockSample::Kind::StateChange, [](const ClockSample& s) { return s.state == ClockState::Wrong; });
+    QVERIFY2(forward < back && back < wrong && wrong < record.size(), qPrintable(QStringLiteral("%1 %2 %3 of %4").arg(forward).arg(back).arg(wrong).arg(record.size())));
 }
 
 PELLUM_E2E_MAIN(TstE2eProgram, QCoreApplication)

@@ -183,6 +183,7 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     qputenv("TAVRIN_PELLUM_ROOT", QFile::encodeName(scratch.filePath(QStringLiteral("root"))));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("data"))));
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Quorrel Two"));
     QCoreApplication::setApplicationName(QStringLiteral("Tavrin Pellum"));
