@@ -153,6 +153,12 @@ void InstStripChart::setLegendNames(const QString& gap, const QString& mark, con
     update();
 }
 
+void InstStripChart::setEmptyText(const QString& text)
+{
+    emptyText_ = text;
+    update();
+}
+
 void InstStripChart::setCursorIndex(int index)
 {
     if (index < -1 || index >= samples_.size())
@@ -434,6 +440,11 @@ void InstStripChart::paintEvent(QPaintEvent*)
         }
     }
     p.setBrush(Qt::NoBrush);
+    if (samples_.isEmpty() && !emptyText_.isEmpty()) {
+        p.setFont(nameFont_);
+        p.setPen(pal.mut);
+        drawLabel(p, upper_.rect.center(), emptyText_, Qt::AlignHCenter | Qt::AlignVCenter);
+    }
     const bool dots = double(samples_.size()) < plot_.width() * kDotsBelowDensity;
     auto trace = [&](const QVector<QPolygonF>& lines, const QColor& c, double w, bool second) {
         if (dense_) {

@@ -45,6 +45,9 @@ public:
     // Legend entries for the shaded spans, the marks and the strong marks.
     void setLegendNames(const QString& gap, const QString& mark, const QString& strongMark);
 
+    // Shown while there is no sample in the range.
+    void setEmptyText(const QString& text);
+
     const QVector<Sample>& samples() const { return samples_; }
     int cursorIndex() const { return cursor_; }
     // -1 hides the cursor.
@@ -95,6 +98,7 @@ private:
     QString bandLabel_;
     QString upperName_;
     QString lowerName_;
+    QString emptyText_;
     QString gapName_;
     QString markName_;
     QString strongMarkName_;

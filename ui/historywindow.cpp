@@ -135,6 +135,7 @@ void HistoryWindow::buildWidgets()
     chart_ = new InstStripChart(screen);
     chart_->setBand(kSyncToleranceMs, QStringLiteral("in sync \u00b10.5 s"));
     chart_->setLaneNames(QStringLiteral("Offset"), QStringLiteral("Delay"));
+    chart_->setEmptyText(QStringLiteral("No reply from a server in this range yet"));
     chart_->setLegendNames(QStringLiteral("not heard"), QStringLiteral("state change"), QStringLiteral("clock set"));
     screenLayout->addWidget(chart_);
     body->addWidget(screen, 1);
