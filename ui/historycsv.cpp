@@ -1,8 +1,8 @@
 #include "historycsv.h"
 
 #include <QDateTime>
-#include <QTimeZone>
 
+// Written with "Z", the form spreadsheets and scripts read most readily.
 QString historyCsv(const QVector<ClockSample>& samples)
 {
     QString out = QStringLiteral("time,offset_ms,delay_ms,state\n");
@@ -10,7 +10,7 @@ QString historyCsv(const QVector<ClockSample>& samples)
         const bool reply = s.kind == ClockSample::Kind::Reply;
         if (!reply && s.kind != ClockSample::Kind::Missed)
             continue;
-        out += QDateTime::fromMSecsSinceEpoch(s.utcMs, QTimeZone::utc()).toString(Qt::ISODateWithMs);
+        out += QDateTime::fromMSecsSinceEpoch(s.utcMs).toUTC().toString(Qt::ISODateWithMs);
         out += QLatin1Char(',');
         if (reply)
             out += QString::number(s.offsetMs) + QLatin1Char(',') + QString::number(s.delayMs);

@@ -92,8 +92,12 @@ QString HistoryFigures::summary(const QString& rangeName) const
                        .arg(rangeName, plural(probes, "probe", "probes"))
                        .arg(missed);
     if (replies > 0) {
+        // "from −0.003 to +0.004 s": one unit for both ends when they share it.
+        QString lowest = signedSeconds(lowestOffsetMs);
+        if (std::fabs(lowestOffsetMs) < kWholeSecondsFromMs && std::fabs(highestOffsetMs) < kWholeSecondsFromMs)
+            lowest.chop(2);
         text += QStringLiteral(", offset median %1, from %2 to %3, jitter %4, median delay %5")
-                    .arg(signedSeconds(medianOffsetMs), signedSeconds(lowestOffsetMs),
+                    .arg(signedSeconds(medianOffsetMs), lowest,
                          signedSeconds(highestOffsetMs), seconds(jitterMs), seconds(medianDelayMs));
     } else if (probes > 0) {
         text += QStringLiteral(", no reply");
