@@ -52,12 +52,12 @@ inline void fill(ClockHistory& history, qint64 endUtcMs)
         qint32 delay = 1 + qint32(random.bounded(3));
         if (random.bounded(200) == 0)
             delay += 15 + qint32(random.bounded(25));
+        setState(t, std::llabs(offset) > 500 ? ClockState::Off : ClockState::Sync);
+        history.recordReply(t, offset, delay, state);
         if (setBy != 0 && t > endUtcMs - 9 * hourMs + 60000) {
             history.recordClockJump(t + 2000, -setBy, state); // the next sync set it right
             setBy = 0;
         }
-        setState(t, std::llabs(offset) > 500 ? ClockState::Off : ClockState::Sync);
-        history.recordReply(t, offset, delay, state);
     }
 }
 
