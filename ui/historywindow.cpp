@@ -314,7 +314,9 @@ void HistoryWindow::copyCsv()
 
 void HistoryWindow::saveCsv()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!QDir(folder).exists())
+        folder = QDir::homePath();
     const QString suggested = QDir(folder).filePath(
         QStringLiteral("clock-history-%1.csv").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm"))));
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save as CSV"), suggested,
