@@ -4,6 +4,7 @@
 #include "alertwindow.h"
 #include "clienttray.h"
 #include "clockwatcher.h"
+#include "historywindow.h"
 #include "loginentry.h"
 #include "pellumwindow.h"
 
@@ -56,6 +57,7 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
         window->startScan();
     });
     connect(window, &PellumWindow::alertRequested, this, [this] { showAlertWindow(); });
+    connect(window, &PellumWindow::historyRequested, this, [this] { showHistoryWindow(); });
     connect(alertWindow, &AlertWindow::shownOrPutAway, this, [this] {
         updateAlertLink();
         quitIfNothingShown();
@@ -83,6 +85,8 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
 ClientApp::~ClientApp()
 {
     qApp->removeEventFilter(this);
+    delete historyWindow;
+    historyWindow = nullptr;
     delete alertWindow;
     alertWindow = nullptr;
     delete window;
@@ -116,6 +120,7 @@ void ClientApp::setWatching(bool on)
         tray = new ClientTray(watcher, this);
         connect(tray, &ClientTray::openRequested, this, [this] { showMainWindow(); });
         connect(tray, &ClientTray::alertRequested, this, [this] { showAlertWindow(); });
+        connect(tray, &ClientTray::historyRequested, this, [this] { showHistoryWindow(); });
         connect(tray, &ClientTray::syncNowRequested, window, &PellumWindow::syncNow);
         connect(tray, &ClientTray::quitRequested, qApp, &QCoreApplication::quit);
     }
@@ -149,6 +154,15 @@ void ClientApp::showAlertWindow()
     bringUp(alertWindow);
 }
 
+void ClientApp::showHistoryWindow()
+{
+    if (!historyWindow) {
+        historyWindow = new HistoryWindow(watcher);
+        historyWindow->followThemeOf(window);
+    }
+    bringUp(historyWindow);
+}
+
 void ClientApp::followClockState(ClockState state)
 {
     if (state == ClockState::Wrong)
@@ -163,7 +177,8 @@ void ClientApp::quitIfNothingShown()
     // only be found in a process list. Looked at once the current reaction is
     // over, which may show the other window (the alert's search button).
     QTimer::singleShot(0, this, [this] {
-        if (!watching && !window->isVisible() && !alertWindow->isVisible())
+        if (!watching && !window->isVisible() && !alertWindow->isVisible()
+            && !(historyWindow && historyWindow->isVisible()))
             QCoreApplication::quit();
     });
 }

@@ -8,6 +8,7 @@
 class AlertWindow;
 class ClientTray;
 class ClockWatcher;
+class HistoryWindow;
 class PellumWindow;
 class QLocalServer;
 
@@ -32,6 +33,7 @@ public:
     ClockWatcher* clockWatcher() const { return watcher; }
     PellumWindow* mainWindow() const { return window; }
     AlertWindow* alert() const { return alertWindow; }
+    HistoryWindow* history() const { return historyWindow; }
     ClientTray* clientTray() const { return tray; }
     bool isWatching() const { return watching; }
     QLocalServer* server() const { return instanceServer; }
@@ -42,6 +44,7 @@ protected:
 private:
     void showMainWindow();
     void showAlertWindow();
+    void showHistoryWindow();
     void followClockState(ClockState state);
     void updateAlertLink();
     void quitIfNothingShown();
@@ -55,6 +58,8 @@ private:
     bool watching = false;
     PellumWindow* window = nullptr;
     AlertWindow* alertWindow = nullptr;
+    // Made the first time it is asked for: unopened, it costs nothing.
+    HistoryWindow* historyWindow = nullptr;
     ClientTray* tray = nullptr;
     bool hadNotificationArea = false;
 };

@@ -16,5 +16,6 @@
 #include "instscreen.h"
 #include "instsection.h"
 #include "inststatus.h"
+#include "inststripchart.h"
 #include "insttheme.h"
 #include "insttoggle.h"

@@ -45,6 +45,9 @@ ClientTray::ClientTray(ClockWatcher* watcher_, QObject* parent)
     QAction* openAction = menu->addAction(tr("Open Tavrin Pellum"));
     openAction->setObjectName(QStringLiteral("trayOpenAction"));
     connect(openAction, &QAction::triggered, this, &ClientTray::openRequested);
+    QAction* historyAction = menu->addAction(tr("Clock history"));
+    historyAction->setObjectName(QStringLiteral("trayHistoryAction"));
+    connect(historyAction, &QAction::triggered, this, &ClientTray::historyRequested);
     syncNowAction = menu->addAction(tr("Sync now"));
     syncNowAction->setObjectName(QStringLiteral("traySyncNowAction"));
     connect(syncNowAction, &QAction::triggered, this, &ClientTray::syncNowRequested);

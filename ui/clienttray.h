@@ -43,6 +43,7 @@ public:
 
 signals:
     void openRequested();
+    void historyRequested();
     void alertRequested();
     void syncNowRequested();
     void quitRequested();

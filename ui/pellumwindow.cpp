@@ -164,7 +164,16 @@ void PellumWindow::buildWidgets()
     statusLine = new InstStatus(screen);
     statusLine->setObjectName(QStringLiteral("statusLine"));
     statusLine->setAccessibleLabel(QStringLiteral("State"));
-    screenLayout->addWidget(statusLine);
+    // The clock's record opens beside the state it explains, inside the
+    // screen that scrolls, so the action row keeps its place.
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(8);
+    statusRow->addWidget(statusLine, 1);
+    historyButton = makeButton(QStringLiteral("Clock history"), Inst::ButtonRole::Plain, "historyButton", screen);
+    historyButton->setProperty("instSize", QByteArray("small"));
+    historyButton->setToolTip(QStringLiteral("Offset and delay of every probe over the last day, as a chart and as CSV."));
+    statusRow->addWidget(historyButton, 0, Qt::AlignTop);
+    screenLayout->addLayout(statusRow);
     clockLed = new InstLed(64, screen);
     clockLed->setObjectName(QStringLiteral("clockLed"));
     screenLayout->addWidget(clockLed, 0, Qt::AlignHCenter);
@@ -293,6 +302,8 @@ void PellumWindow::buildWidgets()
                         loginToggle, enterIpButton, removeButton, syncNowButton, setupButton};
     for (size_t i = 1; i < sizeof(order) / sizeof(order[0]); ++i)
         setTabOrder(order[i - 1], order[i]);
+    setTabOrder(header->appearanceSelector(), historyButton);
+    setTabOrder(historyButton, searchButton);
 
     refreshToggles();
 }
@@ -300,6 +311,7 @@ void PellumWindow::buildWidgets()
 void PellumWindow::wireSignals()
 {
     connect(searchButton, &QPushButton::clicked, this, &PellumWindow::startScan);
+    connect(historyButton, &QPushButton::clicked, this, &PellumWindow::historyRequested);
     connect(serverTable, &QTableWidget::itemSelectionChanged, this, &PellumWindow::updateButtons);
     connect(serverTable, &QTableWidget::cellDoubleClicked, this, [this] {
         if (setupButton->isEnabled())

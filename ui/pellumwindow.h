@@ -54,6 +54,7 @@ signals:
     void startAtLoginToggled(bool on);
     void closedToMenuBar();
     void alertRequested();
+    void historyRequested();
 
 public slots:
     void startScan();
@@ -93,6 +94,7 @@ private:
     InstReadout* reportedReadout = nullptr;
     QTableWidget* serverTable = nullptr;
     QPushButton* searchButton = nullptr;
+    QPushButton* historyButton = nullptr;
     QPushButton* enterIpButton = nullptr;
     QPushButton* removeButton = nullptr;
     QPushButton* syncNowButton = nullptr;
