@@ -1,6 +1,8 @@
-// The set-up readback from the registry and the privileged runner, in Wine,
-// against the stand-in powershell.exe that the session puts in the prefix.
+// The program's registry and shell side in Wine: the set-up record read back,
+// the Run value, and the privileged runner against the stand-in powershell.exe
+// that the session puts in the prefix.
 #include "adminstep.h"
+#include "loginentry.h"
 #include "syncsetup.h"
 
 #include <QtTest>
@@ -9,6 +11,7 @@
 
 namespace {
 const wchar_t kRecordKey[] = L"SOFTWARE\\Tavrin Pellum";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // Writes the record as the script would, in the given registry view.
 void writeRecord(REGSAM view, const wchar_t* name, DWORD type, const QByteArray& data)
@@ -28,28 +31,37 @@ QByteArray text(const QString& s) { return QByteArray(reinterpret_cast<const cha
 QByteArray dword(quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); }
 QByteArray qword(quint64 v) { return QByteArray(reinterpret_cast<const char*>(&v), 8); }
 
+// The Run value as Windows reads it; null when absent.
+QString runValue()
+{
+    wchar_t data[1024];
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Tavrin Pellum", RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return {};
+    return QString::fromWCharArray(data);
+}
+
 QString standinLog() { return QDir::temp().filePath("pellum-standin.log"); }
 QString script() { return QCoreApplication::applicationDirPath() + "/tavrin-pellum.ps1"; }
 } // namespace
 
-class TestWinSetup : public QObject {
+class TestWindows : public QObject {
     Q_OBJECT
 private slots:
     void readback_data()
     {
-        QTest::addColumn<int>("serverType");   // REG_NONE: "Server" left out
+        QTest::addColumn<int>("serverType");   // REG_NONE: a good record, but in the 32-bit view
         QTest::addColumn<QByteArray>("server");
         QTest::addColumn<int>("previousType");
         QTest::addColumn<QByteArray>("previous");
         QTest::addColumn<QString>("expectServer");
         QTest::addColumn<bool>("expectPrevious");
         const QByteArray at = text("10.0.0.5");
-        QTest::newRow("no record") << REG_NONE << QByteArray() << REG_NONE << QByteArray() << "" << false;
+        QTest::newRow("only in the 32-bit view") << REG_NONE << QByteArray() << REG_NONE << QByteArray() << "" << false;
         QTest::newRow("spaces, DWORD 1") << REG_SZ << text(" 10.0.0.5 ") << REG_DWORD << dword(1) << "10.0.0.5" << true;
         QTest::newRow("text 1") << REG_SZ << at << REG_SZ << text("1") << "10.0.0.5" << true;
         QTest::newRow("QWORD 1") << REG_SZ << at << REG_QWORD << qword(1) << "10.0.0.5" << true;
         QTest::newRow("DWORD 2") << REG_SZ << at << REG_DWORD << dword(2) << "10.0.0.5" << false;
-        QTest::newRow("DWORD 0") << REG_SZ << at << REG_DWORD << dword(0) << "10.0.0.5" << false;
         QTest::newRow("text yes") << REG_SZ << at << REG_SZ << text("yes") << "10.0.0.5" << false;
         QTest::newRow("empty text") << REG_SZ << text("") << REG_SZ << text("") << "" << false;
         QTest::newRow("empty binary") << REG_SZ << at << REG_BINARY << QByteArray() << "10.0.0.5" << false;
@@ -67,10 +79,11 @@ private slots:
         QFETCH(QString, expectServer);
         QFETCH(bool, expectPrevious);
         deleteRecord();
-        if (serverType != REG_NONE)
-            writeRecord(KEY_WOW64_64KEY, L"Server", DWORD(serverType), server);
-        if (previousType != REG_NONE)
-            writeRecord(KEY_WOW64_64KEY, L"HasPrevious", DWORD(previousType), previous);
+        const REGSAM view = serverType == REG_NONE ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        if (view == KEY_WOW64_32KEY)
+            serverType = REG_SZ, server = text("10.0.0.9"), previousType = REG_DWORD, previous = dword(1);
+        writeRecord(view, L"Server", DWORD(serverType), server);
+        writeRecord(view, L"HasPrevious", DWORD(previousType), previous);
         const SyncSetup setup = readSyncSetup();
         if (expectServer != "<any>")
             QCOMPARE(setup.server, expectServer);
@@ -78,14 +91,14 @@ private slots:
         deleteRecord();
     }
 
-    // A record only in the 32-bit view was taken for the script's.
-    void only64BitView()
+    // The Run value lost its quotes around a path with spaces, or outlived switching off.
+    void runValueQuotesPath()
     {
-        deleteRecord();
-        writeRecord(KEY_WOW64_32KEY, L"Server", REG_SZ, text("10.0.0.9"));
-        writeRecord(KEY_WOW64_32KEY, L"HasPrevious", REG_DWORD, dword(1));
-        QCOMPARE(readSyncSetup().server, QString());
-        deleteRecord();
+        LoginEntry::write("C:/Program Files/Tavrin Pellum/tavrin-pellum.exe");
+        QCOMPARE(runValue(), QStringLiteral("\"C:\\Program Files\\Tavrin Pellum\\tavrin-pellum.exe\" --login"));
+        QVERIFY(LoginEntry::exists());
+        LoginEntry::remove();
+        QVERIFY(runValue().isNull() && !LoginEntry::exists());
     }
 
     void runner_data()
@@ -130,5 +143,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestWinSetup)
-#include "tst_win_setup.moc"
+QTEST_GUILESS_MAIN(TestWindows)
+#include "tst_windows.moc"
