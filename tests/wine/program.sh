@@ -11,6 +11,8 @@ close=$PELLUM_HOST_BUILD/tests/e2e/pellum-x11-close
 for tool in xdotool unzip import; do
     command -v "$tool" >/dev/null || { echo "program.sh: $tool missing"; exit 77; }
 done
+# Only the package itself: no DLL or plugin from the build tree.
+unset WINEPATH QT_PLUGIN_PATH QT_QPA_PLATFORM
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -48,6 +50,9 @@ Windows Registry Editor Version 5.00
 "HasPrevious"=dword:00000000
 REG
 "$WINE" regedit /S "Z:$work/setup.reg" || fail "registry not prepared"
+# The last session's instance was killed and left its lock; the new
+# wineserver hands its PID to another process, so the lock would look held.
+rm -f "$C"/users/*/Temp/com.tavrin.pellum.app.instance.*.lock
 
 "$server" --listen 127.0.0.1 --report-log "$work/reports" --sntp-log "$work/sntp" >"$work/server.out" 2>&1 &
 until_true 15 grep -q ready "$work/server.out" || fail "test server did not start: $(cat "$work/server.out")"

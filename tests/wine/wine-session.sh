@@ -37,7 +37,10 @@ cleanup() {
     trap - EXIT INT TERM HUP
     # The wineserver first, so that it writes the prefix's registry back.
     ip netns exec "$WINE_NS" env WINEPREFIX="$WINEPREFIX" "$wineserver" -k >/dev/null 2>&1
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    # Xvfb removes its lock and socket when it is let finish.
+    if [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null; then
+        for _ in $(seq 50); do kill -0 "$xvfb" 2>/dev/null || break; sleep 0.1; done
+    fi
     local pid
     for pid in $(ip netns pids "$WINE_NS" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
     ip netns del "$WINE_NS" 2>/dev/null
@@ -49,22 +52,20 @@ trap 'exit 143' INT TERM HUP
 ip netns add "$WINE_NS" && ip -n "$WINE_NS" link set lo up || exit 1
 inside() { ip netns exec "$WINE_NS" "$@"; }
 
-# Xvfb inside the namespace, on the first display it can have.
+# Xvfb inside the namespace, on the first display it can have; it names the
+# display on fd 3 once it listens.
 start_xvfb() {
     local n
-    if [ -z "${PELLUM_XVFB_DISPLAYS:-}" ]; then
-        inside Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    for n in ${PELLUM_XVFB_DISPLAYS:-any}; do
+        [ "$n" = any ] && n= || n=:$n
+        : >"$work/display"
+        # Not through inside(): $! must be Xvfb itself. No display: Xvfb picks one.
+        # shellcheck disable=SC2086
+        ip netns exec "$WINE_NS" Xvfb $n -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
         xvfb=$!
-        for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+        while kill -0 "$xvfb" 2>/dev/null && [ ! -s "$work/display" ]; do sleep 0.1; done
         [ -s "$work/display" ] && DISPLAY=:$(tr -d '\n' <"$work/display") && return 0
-        return 1
-    fi
-    for n in $PELLUM_XVFB_DISPLAYS; do
-        inside Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp 2>/dev/null &
-        xvfb=$!
-        for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb" 2>/dev/null && break; sleep 0.1; done
-        kill -0 "$xvfb" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ] && DISPLAY=:$n && return 0
-        kill "$xvfb" 2>/dev/null; xvfb=
+        xvfb=
     done
     return 1
 }
