@@ -13,6 +13,7 @@
 #   PELLUM_WINEPREFIX     the prefix (default: wine/prefix under the current folder)
 #   PELLUM_NETNS_PREFIX   namespace names start with it (default pwine)
 #   PELLUM_XVFB_DISPLAYS  display numbers to try, e.g. "220 221"; default: any free
+#   PELLUM_XVFB_SCREEN    the screen, default 1280x800x24
 set -u
 wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
 if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null || [ ! -x "$wine" ] || ! command -v Xvfb >/dev/null; then
@@ -61,7 +62,7 @@ start_xvfb() {
         : >"$work/display"
         # Not through inside(): $! must be Xvfb itself. No display: Xvfb picks one.
         # shellcheck disable=SC2086
-        ip netns exec "$WINE_NS" Xvfb $n -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+        ip netns exec "$WINE_NS" Xvfb $n -displayfd 3 -screen 0 "${PELLUM_XVFB_SCREEN:-1280x800x24}" -nolisten tcp 3>"$work/display" 2>/dev/null &
         xvfb=$!
         while kill -0 "$xvfb" 2>/dev/null && [ ! -s "$work/display" ]; do sleep 0.1; done
         [ -s "$work/display" ] && DISPLAY=:$(tr -d '\n' <"$work/display") && return 0
@@ -83,6 +84,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "wine-session: wineboot failed" >&2
         exit 1
     fi
+fi
+# Debian's Wine does not load the fonts of fonts-wine from its own folder, and
+# without them the dialog font falls back to a serif; Windows has its own.
+if [ ! -f "$C/windows/Fonts/tahoma.ttf" ]; then
+    cp /usr/share/wine/fonts/*.ttf "$C/windows/Fonts/" 2>/dev/null
 fi
 standin=${PELLUM_STANDIN_POWERSHELL:-}
 if [ -n "$standin" ]; then
