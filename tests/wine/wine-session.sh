@@ -50,6 +50,14 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' INT TERM HUP
 
+# Sessions killed outright (a CTest timeout) are cleared by the next one: the
+# owner's PID is in the name.
+for ns in $(ip netns list | awk '{print $1}' | grep -E "^${WINE_NS%-*-*}-[0-9]+-[0-9a-f]{6}\$"); do
+    owner=${ns%-*}
+    kill -0 "${owner##*-}" 2>/dev/null && continue
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
+    ip netns del "$ns" 2>/dev/null
+done
 ip netns add "$WINE_NS" && ip -n "$WINE_NS" link set lo up || exit 1
 inside() { ip netns exec "$WINE_NS" "$@"; }
 
