@@ -25,14 +25,13 @@ export WINE=$wine WINESERVER=$wineserver WINEPREFIX=${PELLUM_WINEPREFIX:-$PWD/wi
 export WINEDLLOVERRIDES="mscoree,mshtml=;${WINEDLLOVERRIDES:-}"
 export C=$WINEPREFIX/drive_c
 # Test programs find the Qt and mingw DLLs through the search path.
-if [ -n "${PELLUM_WINE_DLL_DIRS:-}" ]; then
-    WINEPATH=Z:${PELLUM_WINE_DLL_DIRS//:/;Z:}
-    export WINEPATH
-fi
+[ -n "${PELLUM_WINE_DLL_DIRS:-}" ] && export WINEPATH="Z:${PELLUM_WINE_DLL_DIRS//:/;Z:}"
 WINE_NS=${PELLUM_NETNS_PREFIX:-pwine}-$$-$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')
 export WINE_NS
 work=$(mktemp -d)
 xvfb=
+# Kills what runs in namespace $1 by PID, then removes it.
+remove_ns() { local pid; for pid in $(ip netns pids "$1" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done; ip netns del "$1" 2>/dev/null; }
 
 cleanup() {
     trap - EXIT INT TERM HUP
@@ -42,9 +41,7 @@ cleanup() {
     if [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null; then
         for _ in $(seq 50); do kill -0 "$xvfb" 2>/dev/null || break; sleep 0.1; done
     fi
-    local pid
-    for pid in $(ip netns pids "$WINE_NS" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
-    ip netns del "$WINE_NS" 2>/dev/null
+    remove_ns "$WINE_NS"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -54,9 +51,7 @@ trap 'exit 143' INT TERM HUP
 # owner's PID is in the name.
 for ns in $(ip netns list | awk '{print $1}' | grep -E "^${WINE_NS%-*-*}-[0-9]+-[0-9a-f]{6}\$"); do
     owner=${ns%-*}
-    kill -0 "${owner##*-}" 2>/dev/null && continue
-    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
-    ip netns del "$ns" 2>/dev/null
+    kill -0 "${owner##*-}" 2>/dev/null || remove_ns "$ns"
 done
 ip netns add "$WINE_NS" && ip -n "$WINE_NS" link set lo up || exit 1
 inside() { ip netns exec "$WINE_NS" "$@"; }
@@ -88,16 +83,11 @@ exec 9>"$WINEPREFIX.lock"
 flock 9
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-session: making the Wine prefix $WINEPREFIX" >&2
-    if ! inside "$WINE" wineboot -i >/dev/null 2>&1 || ! inside "$wineserver" -w; then
-        echo "wine-session: wineboot failed" >&2
-        exit 1
-    fi
+    { inside "$WINE" wineboot -i >/dev/null 2>&1 && inside "$wineserver" -w; } || { echo "wine-session: wineboot failed" >&2; exit 1; }
 fi
 # Debian's Wine does not load the fonts of fonts-wine from its own folder, and
 # without them the dialog font falls back to a serif; Windows has its own.
-if [ ! -f "$C/windows/Fonts/tahoma.ttf" ]; then
-    cp /usr/share/wine/fonts/*.ttf "$C/windows/Fonts/" 2>/dev/null
-fi
+[ -f "$C/windows/Fonts/tahoma.ttf" ] || cp /usr/share/wine/fonts/*.ttf "$C/windows/Fonts/" 2>/dev/null
 standin=${PELLUM_STANDIN_POWERSHELL:-}
 if [ -n "$standin" ]; then
     for dir in "$C/windows/system32" "$C/windows/system32/WindowsPowerShell/v1.0"; do
