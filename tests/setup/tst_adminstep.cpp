@@ -54,7 +54,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("outcome");
         const QStringList sync{"sync"};
-        const QString missing = "2|Setup script not found next to the app.|", error = "2|The administrator step reported an error.|sync";
+        const QString missing = "2|Setup script not found next to the app.|", step = "2|The administrator step reported an error. ",
+                      error = step + "The setup script stopped on an unexpected error.|sync";
         QTest::newRow("no helper") << "none" << sync << missing;
         QTest::newRow("folder in its place") << "dir" << sync << missing;
         QTest::newRow("not executable") << "0644" << sync << "2|Could not start the administrator step (was the permission prompt cancelled?).|";
@@ -62,15 +63,16 @@ private slots:
         QTest::newRow("exit 3") << "3" << sync << "1||sync";
         QTest::newRow("exit 1") << "1" << sync << error;
         QTest::newRow("killed") << "kill" << sync << error;
+        QTest::newRow("exit 5 says what was put back") << "5" << sync << step + "Changing the time settings failed, and the earlier settings were put back.|sync";
         // Only pkexec's own 126 and 127 mean a declined prompt.
-        QTest::newRow("127 run directly") << "127" << sync << error;
+        QTest::newRow("127 run directly") << "127" << sync << step + "The setup script stopped with code 127.|sync";
         QTest::newRow("install") << "0" << QStringList{"install", "-Server", "10.0.0.5"} << "0||install -Server 10.0.0.5";
         QTest::newRow("set-time exit 3 is done, in UTC") << "3" << QStringList{"clock"} << "0||set-time -Time 2026-03-01T08:15:00Z";
     }
 
     void steps()
     {
-        // Fault: a step misread, its arguments mangled, or something started that should not be.
+        // Fault: a step misread or left unexplained, its arguments mangled, or something started that should not be.
         QFETCH(QString, exit);
         QFETCH(QStringList, args);
         QFETCH(QString, outcome);
