@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
+#include <QUrl>
 
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
@@ -71,6 +72,14 @@ QString instanceServerPath()
 #endif
 }
 
+QString instanceLockPath()
+{
+    // A user name outside the code page reads as "?", which no Windows file
+    // name may hold; percent-encoding leaves only letters, digits, "-._~%".
+    return instanceFolder() + QLatin1Char('/')
+        + QString::fromLatin1(QUrl::toPercentEncoding(instanceServerName())) + QStringLiteral(".lock");
+}
+
 bool claimSingleInstance(QLocalServer** server)
 {
     if (server)
@@ -79,7 +88,7 @@ bool claimSingleInstance(QLocalServer** server)
     if (path.isEmpty())
         return true; // no private place for the guard: run without one
     // Held for the instance's whole life, so it is stale only once its owner is dead.
-    auto* lock = new QLockFile(instanceFolder() + QLatin1Char('/') + instanceServerName() + QStringLiteral(".lock"));
+    auto* lock = new QLockFile(instanceLockPath());
     lock->setStaleLockTime(0);
     const QDeadlineTimer patience(kHandOverPatienceMs);
     while (!lock->tryLock(0)) {
