@@ -7,6 +7,7 @@
 
 #ifdef Q_OS_WIN
 #include "elevatedlaunch_win.h"
+#include "scriptsafety_win.h"
 #else
 #include <QFile>
 #include <QProcess>
@@ -226,7 +227,18 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message)
             *message = AdminStep::missingScriptMessage();
         return AdminStepResult::Failed;
     }
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    // The permission prompt names only the shell, never the script: what it
+    // runs must be out of every non-administrator's reach.
+    std::wstring where;
+    const std::wstring why = ScriptSafety::tamperReason(QDir::toNativeSeparators(script).toStdWString(), &where);
+    if (!why.empty()) {
+        if (message)
+            *message = QStringLiteral("The setup script will not run elevated: %1 %2.")
+                           .arg(QString::fromStdWString(where), QString::fromStdWString(why));
+        return AdminStepResult::Failed;
+    }
+#else
     // Whatever runs as root must be out of every other user's reach.
     if (needsElevation() || ::geteuid() == 0) {
         const QString unsafe = AdminStep::unsafeHelperMessage(script);
