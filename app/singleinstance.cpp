@@ -9,7 +9,12 @@
 #include <QThread>
 #include <QUrl>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -20,7 +25,17 @@ constexpr int kGuardWaitMs = 300;
 // not answer yet (it may be between taking the lock and listening).
 constexpr int kHandOverPatienceMs = 3000;
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+// Windows keeps a background process from raising its window; the launch the
+// user just started may hand that right on (AllowSetForegroundWindow), here to
+// the process at the other end of the pipe.
+void letInstanceComeForward(const QLocalSocket& socket)
+{
+    ULONG pid = 0;
+    if (GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(socket.socketDescriptor()), &pid) && pid)
+        AllowSetForegroundWindow(pid);
+}
+#else
 // Nobody else may create, replace or read what is in it.
 bool isPrivateFolder(const QString& path, bool followLink)
 {
@@ -101,6 +116,9 @@ bool claimSingleInstance(QLocalServer** server)
         QLocalSocket socket;
         socket.connectToServer(path, QIODevice::ReadWrite);
         if (socket.waitForConnected(kGuardWaitMs)) {
+#ifdef Q_OS_WIN
+            letInstanceComeForward(socket);
+#endif
             socket.write("show\n", 5);
             socket.waitForBytesWritten(kGuardWaitMs);
             delete lock;
