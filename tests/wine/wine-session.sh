@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Runs one command in a Wine session of its own: a fresh network namespace
+# with only loopback, an Xvfb and a wineserver inside it, and the build's one
+# Wine prefix (made on first use, then reused). Everything the session started
+# is ended by PID and the namespace removed, also on failure or a signal.
+#
+#   wine-session.sh <program.exe> [args…]   run a Windows program under Wine
+#   wine-session.sh --sh <script> [args…]   run a shell script with the session set up
+#
+# The script sees WINEPREFIX, WINE (the wine64 loader), DISPLAY, WINE_NS (the
+# namespace: `ip netns exec "$WINE_NS" …` starts more in it) and C (the
+# prefix's drive C). Exit 77 (skipped) without root, ip, wine64 or Xvfb.
+#   PELLUM_WINEPREFIX     the prefix (default: wine/prefix under the current folder)
+#   PELLUM_NETNS_PREFIX   namespace names start with it (default pwine)
+#   PELLUM_XVFB_DISPLAYS  display numbers to try, e.g. "220 221"; default: any free
+set -u
+wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
+if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null || [ ! -x "$wine" ] || ! command -v Xvfb >/dev/null; then
+    echo "wine-session: needs root, ip, wine64 and Xvfb" >&2
+    exit 77
+fi
+export WINE=$wine WINESERVER=$wineserver WINEPREFIX=${PELLUM_WINEPREFIX:-$PWD/wine/prefix} WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installers: nothing here needs them, and they would ask.
+export WINEDLLOVERRIDES="mscoree,mshtml=;${WINEDLLOVERRIDES:-}"
+export C=$WINEPREFIX/drive_c
+WINE_NS=${PELLUM_NETNS_PREFIX:-pwine}-$$-$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')
+export WINE_NS
+work=$(mktemp -d)
+xvfb=
+
+cleanup() {
+    trap - EXIT INT TERM HUP
+    # The wineserver first, so that it writes the prefix's registry back.
+    ip netns exec "$WINE_NS" env WINEPREFIX="$WINEPREFIX" "$wineserver" -k >/dev/null 2>&1
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    local pid
+    for pid in $(ip netns pids "$WINE_NS" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
+    ip netns del "$WINE_NS" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' INT TERM HUP
+
+ip netns add "$WINE_NS" && ip -n "$WINE_NS" link set lo up || exit 1
+inside() { ip netns exec "$WINE_NS" "$@"; }
+
+# Xvfb inside the namespace, on the first display it can have.
+start_xvfb() {
+    local n
+    if [ -z "${PELLUM_XVFB_DISPLAYS:-}" ]; then
+        inside Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+        xvfb=$!
+        for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+        [ -s "$work/display" ] && DISPLAY=:$(tr -d '\n' <"$work/display") && return 0
+        return 1
+    fi
+    for n in $PELLUM_XVFB_DISPLAYS; do
+        inside Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp 2>/dev/null &
+        xvfb=$!
+        for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb" 2>/dev/null && break; sleep 0.1; done
+        kill -0 "$xvfb" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ] && DISPLAY=:$n && return 0
+        kill "$xvfb" 2>/dev/null; xvfb=
+    done
+    return 1
+}
+start_xvfb || { echo "wine-session: no Xvfb display" >&2; exit 1; }
+export DISPLAY
+
+# One prefix per build: made once (about 8 s), with the stand-in PowerShell
+# wherever a launch may look for it.
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
+flock 9
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-session: making the Wine prefix $WINEPREFIX" >&2
+    if ! inside "$WINE" wineboot -i >/dev/null 2>&1 || ! inside "$wineserver" -w; then
+        echo "wine-session: wineboot failed" >&2
+        exit 1
+    fi
+fi
+standin=${PELLUM_STANDIN_POWERSHELL:-}
+if [ -n "$standin" ]; then
+    for dir in "$C/windows/system32" "$C/windows/system32/WindowsPowerShell/v1.0"; do
+        cmp -s "$standin" "$dir/powershell.exe" || cp "$standin" "$dir/powershell.exe"
+    done
+    export WINEDLLOVERRIDES="powershell.exe=n;$WINEDLLOVERRIDES"
+fi
+
+if [ "${1:-}" = --sh ]; then
+    shift
+    inside bash "$@"
+else
+    inside "$WINE" "$@"
+fi
