@@ -181,6 +181,14 @@ void PellumWindow::runInstall(const QString& address, const QString& label)
         serverTable->selectRow(row);
     updateButtons();
 
+    // The record read back is the truth: a step that claims success while
+    // the computer is not set up for this server has not set it up.
+    if (result != AdminStepResult::Failed && currentServer != address) {
+        scanMessage->setText(QStringLiteral("The setup step reported success, but this computer is not set up "
+                                            "to sync with %1.").arg(address));
+        return;
+    }
+
     switch (result) {
     case AdminStepResult::Done:
         scanMessage->setText(QStringLiteral("Done \u2014 syncing with %1.").arg(label));
@@ -285,7 +293,11 @@ void PellumWindow::removeSetup()
         serverTable->selectRow(row);
     updateButtons();
 
-    if (result != AdminStepResult::Failed) {
+    if (result != AdminStepResult::Failed && !currentServer.isEmpty()) {
+        // Success claimed, yet the record is still there.
+        scanMessage->setText(QStringLiteral("The removal step reported success, but this computer still syncs "
+                                            "with %1.").arg(currentServer));
+    } else if (result != AdminStepResult::Failed) {
         scanMessage->setText(QStringLiteral("Removed \u2014 no longer syncing with %1.").arg(old));
         QMessageBox removed(QMessageBox::Information, title(),
                             QStringLiteral("This computer no longer syncs with %1. Its time "

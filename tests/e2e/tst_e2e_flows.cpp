@@ -97,6 +97,7 @@ private slots:
     void settingTheClockRunsTheStepAndReportsFailure();
     void alertSyncNowAndSearchReachTheMainWindow();
     void quitFromTrayWhileWatching();
+    void stepsClaimingSuccessAreCheckedAgainstTheRecord();
 
 private:
     PellumWindow* window() const { return app->mainWindow(); }
@@ -191,6 +192,22 @@ void TstE2eFlows::watchingOffAndOnKeepsEntryAndGoodbyeRight()
     QTest::qWait(200);
     QVERIFY(answerer.seenTexts.isEmpty());
     QVERIFY(app->isWatching());
+}
+
+void TstE2eFlows::stepsClaimingSuccessAreCheckedAgainstTheRecord()
+{
+    // A set-up or removal step that exited 0 but left the record as it was was reported as done.
+    app = std::make_unique<ClientApp>(false);
+    auto* status = window()->findChild<QLabel*>(QStringLiteral("scanMessage"));
+    ModalAnswerer answerer(QStringLiteral("Remove"));
+    window()->runInstall(QStringLiteral("198.18.0.77"), QStringLiteral("the server at 198.18.0.77"));
+    QVERIFY(answerer.seenTexts.isEmpty());
+    QCOMPARE(status->text(), QStringLiteral("The setup step reported success, but this computer is not set up to sync with 198.18.0.77."));
+    window()->removeSetup();
+    QCOMPARE(answerer.seenTexts.size(), 1);   // the question only, no "no longer syncs"
+    QCOMPARE(status->text(), QStringLiteral("The removal step reported success, but this computer still syncs with %1.")
+                                 .arg(lan.serverAddr.value(0)));
+    QCOMPARE(standinCalls(), QStringLiteral("install -Server 198.18.0.77\nremove"));
 }
 
 void TstE2eFlows::wrongStateAlertLinkAndAcceptingServerTime()

@@ -4,7 +4,7 @@
 # Wine prefix (made on first use, then reused). Everything the session started
 # is ended by PID and the namespace removed, also on failure or a signal.
 #
-#   wine-session.sh <program.exe> [args…]   run a Windows program under Wine
+#   wine-session.sh <test.exe> [args…]      run a Windows Qt Test program under Wine
 #   wine-session.sh --sh <script> [args…]   run a shell script with the session set up
 #
 # The script sees WINEPREFIX, WINE (the wine64 loader), DISPLAY, WINE_NS (the
@@ -23,6 +23,11 @@ export WINE=$wine WINESERVER=$wineserver WINEPREFIX=${PELLUM_WINEPREFIX:-$PWD/wi
 # No Mono or Gecko installers: nothing here needs them, and they would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml=;${WINEDLLOVERRIDES:-}"
 export C=$WINEPREFIX/drive_c
+# Test programs find the Qt and mingw DLLs through the search path.
+if [ -n "${PELLUM_WINE_DLL_DIRS:-}" ]; then
+    WINEPATH=Z:${PELLUM_WINE_DLL_DIRS//:/;Z:}
+    export WINEPATH
+fi
 WINE_NS=${PELLUM_NETNS_PREFIX:-pwine}-$$-$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')
 export WINE_NS
 work=$(mktemp -d)
@@ -90,5 +95,10 @@ if [ "${1:-}" = --sh ]; then
     shift
     inside bash "$@"
 else
-    inside "$WINE" "$@"
+    # A Qt Test program: Wine does not pass its standard output on, so the
+    # log goes to a file that is shown afterwards.
+    inside "$WINE" "$@" -o "Z:$work/result.txt,txt"
+    code=$?
+    cat "$work/result.txt" 2>/dev/null || echo "wine-session: $1 exited with $code and wrote no log" >&2
+    exit "$code"
 fi
