@@ -11,9 +11,40 @@ namespace ScriptSafety {
 
 namespace {
 
-// SYSTEM, Administrators and TrustedInstaller, which own Program Files.
+// True when this process already holds full administrator rights (no split
+// token, CheckTokenMembership): whatever its user can change, it could run
+// as administrator anyway.
+bool runsAsAdministrator()
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins))
+        return false;
+    BOOL member = FALSE;
+    const bool ok = CheckTokenMembership(nullptr, admins, &member);
+    FreeSid(admins);
+    return ok && member;
+}
+
+bool isCurrentUser(PSID sid)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    alignas(TOKEN_USER) BYTE buffer[256];
+    DWORD size = 0;
+    const bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)
+        && EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    CloseHandle(token);
+    return same;
+}
+
+// SYSTEM, Administrators and TrustedInstaller, which own Program Files; and
+// this user when the process runs with full administrator rights.
 bool isTrusted(PSID sid)
 {
+    if (isCurrentUser(sid) && runsAsAdministrator())
+        return true;
     static const wchar_t* const trusted[] = {
         L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
     for (const wchar_t* text : trusted) {
