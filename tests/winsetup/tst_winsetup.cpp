@@ -1,7 +1,6 @@
 // The Windows set-up pieces against Wine's registry, file security and shell.
 #include "adminstep.h"
 #include "clienttray.h"
-#include "elevatedlaunch_win.h"
 #include "loginentry.h"
 
 #include <QtTest>
@@ -86,19 +85,6 @@ private slots:
         QVERIFY2(message.startsWith(QStringLiteral("The setup script will not run elevated: %1 ")
                                         .arg(QDir::toNativeSeparators(scriptBeside()))),
                  qPrintable(message));
-    }
-
-    void powerShellFromTheSystemFolder()
-    {
-        // The elevated step ran whatever powershell.exe came first on the search path, here the one beside the program.
-        const QString planted = QCoreApplication::applicationDirPath() + "/powershell.exe";
-        QFile::remove(planted);
-        QVERIFY(QFile::copy(QStringLiteral(PELLUM_STANDIN_ELSEWHERE), planted));
-        unsigned long code = 99;
-        const bool started = ElevatedLaunch::runPowerShellElevated(L"-NoProfile", &code);
-        QFile::remove(planted);
-        QVERIFY(started);
-        QCOMPARE(code, 0ul);
     }
 };
 
