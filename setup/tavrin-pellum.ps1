@@ -254,7 +254,8 @@ function Restore-Triggers($Tree) {
     if ((Invoke-Tool $Sc @('triggerinfo', 'w32time', 'delete')) -ne 0) {
         throw 'sc.exe triggerinfo did not remove the triggers'
     }
-    if ($null -ne $Tree) { Set-Tree $TriggersSubKey $Tree }
+    # No triggers before: none now, and no empty key either.
+    if ($null -ne $Tree -and ($Tree.Data.Count -gt 0 -or $Tree.Children.Count -gt 0)) { Set-Tree $TriggersSubKey $Tree }
 }
 
 # Everything a step may change, to put back when it fails part-way.
