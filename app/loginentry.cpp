@@ -8,6 +8,13 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace LoginEntry {
 
 QString commandLine(const QString& programPath)
@@ -19,25 +26,49 @@ QString commandLine(const QString& programPath)
 
 namespace {
 const char kRunKey[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// Where Task Manager and Settings mark a Run entry the user turned off; the
+// Run value itself stays.
+const wchar_t kApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+const wchar_t kValueName[] = L"Tavrin Pellum";
 QString valueName() { return QStringLiteral("Tavrin Pellum"); }
+
+// The mark is binary: an odd first byte means off (02 on, 03 off, followed
+// by the time it was turned off). Without a mark the entry runs.
+bool turnedOffByWindows()
+{
+    BYTE data[64] = {};
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CURRENT_USER, kApprovedKey, kValueName, RRF_RT_REG_BINARY, nullptr, data, &size)
+        != ERROR_SUCCESS)
+        return false;
+    return size > 0 && (data[0] & 1);
+}
+
+void clearMark()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kApprovedKey, kValueName);
+}
 }
 
 bool exists()
 {
     QSettings run(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
-    return run.contains(valueName());
+    return run.contains(valueName()) && !turnedOffByWindows();
 }
 
 void write(const QString& programPath)
 {
     QSettings run(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
     run.setValue(valueName(), commandLine(programPath));
+    // Switching on here is the user's say, as much as Task Manager's was.
+    clearMark();
 }
 
 void remove()
 {
     QSettings run(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
     run.remove(valueName());
+    clearMark();
 }
 
 #else

@@ -6,6 +6,7 @@
 // an XDG autostart entry elsewhere.
 namespace LoginEntry {
 
+// On Windows, false too when Task Manager or Settings turned the entry off.
 bool exists();
 // Writes (or replaces) the entry for the given program file.
 void write(const QString& programPath);

@@ -7,8 +7,14 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
+#include <QUrl>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -19,7 +25,17 @@ constexpr int kGuardWaitMs = 300;
 // not answer yet (it may be between taking the lock and listening).
 constexpr int kHandOverPatienceMs = 3000;
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+// Windows keeps a background process from raising its window; the launch the
+// user just started may hand that right on (AllowSetForegroundWindow), here to
+// the process at the other end of the pipe.
+void letInstanceComeForward(const QLocalSocket& socket)
+{
+    ULONG pid = 0;
+    if (GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(socket.socketDescriptor()), &pid) && pid)
+        AllowSetForegroundWindow(pid);
+}
+#else
 // Nobody else may create, replace or read what is in it.
 bool isPrivateFolder(const QString& path, bool followLink)
 {
@@ -38,6 +54,9 @@ bool handOver(const QString& path)
     socket.connectToServer(path, QIODevice::ReadWrite);
     if (!socket.waitForConnected(kGuardWaitMs))
         return false;
+#ifdef Q_OS_WIN
+    letInstanceComeForward(socket);
+#endif
     socket.write("show\n", 5);
     socket.waitForBytesWritten(kGuardWaitMs);
     return true;
@@ -83,6 +102,14 @@ QString instanceServerPath()
 #endif
 }
 
+QString instanceLockPath()
+{
+    // A user name outside the code page reads as "?", which no Windows file
+    // name may hold; percent-encoding leaves only letters, digits, "-._~%".
+    return instanceFolder() + QLatin1Char('/')
+        + QString::fromLatin1(QUrl::toPercentEncoding(instanceServerName())) + QStringLiteral(".lock");
+}
+
 bool claimSingleInstance(QLocalServer** server)
 {
     if (server)
@@ -91,7 +118,7 @@ bool claimSingleInstance(QLocalServer** server)
     if (path.isEmpty())
         return true; // no private place for the guard: run without one
     // Held for the instance's whole life, so it is stale only once its owner is dead.
-    auto* lock = new QLockFile(instanceFolder() + QLatin1Char('/') + instanceServerName() + QStringLiteral(".lock"));
+    auto* lock = new QLockFile(instanceLockPath());
     lock->setStaleLockTime(0);
     const QDeadlineTimer patience(kHandOverPatienceMs);
     while (!lock->tryLock(0)) {

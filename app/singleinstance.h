@@ -18,6 +18,10 @@ QString instanceFolder();
 // private folder), the pipe name on Windows.
 QString instanceServerPath();
 
+// The lock file that marks a live instance, in instanceFolder(); its name is
+// made from the instance name so that any user name gives a valid file name.
+QString instanceLockPath();
+
 // True when this process is the first instance; *server then holds a
 // listening server nobody owns yet, which keeps the claim until it is
 // destroyed. False when a running instance answered and was told to show

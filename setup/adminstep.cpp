@@ -7,6 +7,7 @@
 
 #ifdef Q_OS_WIN
 #include "elevatedlaunch_win.h"
+#include "scriptsafety_win.h"
 #else
 #include <QFile>
 #include <QProcess>
@@ -115,6 +116,37 @@ QString unsafeHelperMessage(const QString& helper)
 }
 #endif
 
+QString exitCodeMeaning(int exitCode)
+{
+    // The codes both setup scripts document in their headers.
+    switch (exitCode) {
+    case 1:
+        return QStringLiteral("The setup script stopped on an unexpected error.");
+    case 2:
+        return QStringLiteral("The setup script did not accept the command; nothing was changed.");
+    case 4:
+        return QStringLiteral("The step needs administrator rights; nothing was changed.");
+    case 5:
+        return QStringLiteral("Changing the time settings failed, and the earlier settings were put back.");
+    case 6:
+#ifdef Q_OS_WIN
+        return QStringLiteral("The Windows Time service is not available; nothing was changed.");
+#else
+        return QStringLiteral("The time service (systemd-timesyncd) is not installed; nothing was changed.");
+#endif
+    case 7:
+        return QStringLiteral("This computer is not set up to sync with a Tavrin server.");
+    case 8:
+        return QStringLiteral("Setting the clock failed.");
+    case 9:
+        return QStringLiteral("This computer's time is managed by its domain or by a policy, so it was left as it is.");
+    case 10:
+        return QStringLiteral("The server answered, but the time service did not take its time.");
+    default:
+        return QStringLiteral("The setup script stopped with code %1.").arg(exitCode);
+    }
+}
+
 AdminStepResult resultForExitCode(int exitCode, QString* message)
 {
     switch (exitCode) {
@@ -124,7 +156,7 @@ AdminStepResult resultForExitCode(int exitCode, QString* message)
         return AdminStepResult::NoAnswer;
     default:
         if (message)
-            *message = stepErrorMessage();
+            *message = stepErrorMessage() + QLatin1Char(' ') + exitCodeMeaning(exitCode);
         return AdminStepResult::Failed;
     }
 }
@@ -201,7 +233,18 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message)
             *message = AdminStep::missingScriptMessage(script);
         return AdminStepResult::Failed;
     }
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    // The permission prompt names only the shell, never the script: what it
+    // runs must be out of every non-administrator's reach.
+    std::wstring where;
+    const std::wstring why = ScriptSafety::tamperReason(QDir::toNativeSeparators(script).toStdWString(), &where);
+    if (!why.empty()) {
+        if (message)
+            *message = QStringLiteral("The setup script will not run elevated: %1 %2.")
+                           .arg(QString::fromStdWString(where), QString::fromStdWString(why));
+        return AdminStepResult::Failed;
+    }
+#else
     // Whatever runs as root must be out of every other user's reach.
     if (needsElevation() || ::geteuid() == 0) {
         const QString unsafe = AdminStep::unsafeHelperMessage(script);

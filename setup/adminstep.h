@@ -40,7 +40,11 @@ QString powerShellParameters(const QString& scriptPath, const QStringList& args)
 QString unsafeHelperMessage(const QString& helper);
 #endif
 
-// The result of a script that ran and ended with `exitCode`, with its message.
+// What a failing exit code of either setup script means, as one sentence.
+QString exitCodeMeaning(int exitCode);
+
+// The result of a script that ran and ended with `exitCode`, with its message:
+// the step error followed by the code's meaning.
 AdminStepResult resultForExitCode(int exitCode, QString* message);
 
 QString missingScriptMessage(const QString& scriptPath);

@@ -6,7 +6,7 @@
 
 namespace ElevatedLaunch {
 
-// Starts powershell.exe through the shell with the "runas" verb, hidden, with
+// Starts the system folder's powershell.exe through the shell with the "runas" verb, hidden, with
 // `parameters` as its command line, and waits for it without a limit.
 // Returns false when the launch failed or gave no process (prompt declined);
 // otherwise *exitCode holds the exit code (1 when it could not be read).

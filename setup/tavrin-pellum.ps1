@@ -9,17 +9,21 @@
 # Exit codes:
 #   0  done
 #   2  bad command or arguments (nothing changed)
-#   3  done, but the time server did not answer (install, sync)
+#   3  done, but the time server did not answer a time request (install, sync)
 #   4  needs administrator rights (nothing changed)
 #   5  changing the settings failed; the earlier settings are back in place
 #   6  the Windows time service is not available (nothing changed)
 #   7  sync asked for while this computer is not set up
 #   8  setting the clock failed
+#   9  a domain or a policy manages this computer's time (nothing changed)
+#   10 the server answered, but the time service did not take its time
 #
 # The Windows time service is set to follow the server as its only peer, at
-# startup and every 30 minutes. The settings in force before the first install
-# are kept under the record key ("Previous") and put back on removal. The
-# record the program reads back holds "Server" and "HasPrevious".
+# startup and every 30 minutes, and to run while the network is up. The
+# settings in force before the first install (values absent then included, and
+# the service's triggers) are kept under the record key ("Previous") and put
+# back exactly on removal. The record the program reads back holds "Server"
+# and "HasPrevious".
 
 param(
     [Parameter(Position = 0)][string]$Command = '',
@@ -38,18 +42,40 @@ $ExitChangeFailed = 5
 $ExitNoService = 6
 $ExitNotSetUp = 7
 $ExitClockFailed = 8
+$ExitManaged = 9
+$ExitNotTaken = 10
 
 $RecordSubKey = 'SOFTWARE\Tavrin Pellum'
 $PreviousSubKey = 'SOFTWARE\Tavrin Pellum\Previous'
+$KeptTriggersSubKey = 'SOFTWARE\Tavrin Pellum\Previous\TriggerInfo'
 $ParametersSubKey = 'SYSTEM\CurrentControlSet\Services\W32Time\Parameters'
 $NtpClientSubKey = 'SYSTEM\CurrentControlSet\Services\W32Time\TimeProviders\NtpClient'
 $ServiceSubKey = 'SYSTEM\CurrentControlSet\Services\W32Time'
+# Where the service manager keeps the service's triggers between boots.
+$TriggersSubKey = 'SYSTEM\CurrentControlSet\Services\W32Time\TriggerInfo'
+$PolicySubKey = 'SOFTWARE\Policies\Microsoft\W32Time'
 $PollSeconds = 1800
+$SntpPort = 123
+$SntpWaitMs = 3000
 # What a workgroup computer uses out of the box.
 $StandardPeer = 'time.windows.com,0x9'
 $StandardType = 'NTP'
 $StandardPollSeconds = 604800
 $StandardStart = 3
+
+# The time service's values this script sets, each under its own key; the
+# kept copy holds them under the same names.
+$TimeValues = @(
+    @{ SubKey = $ParametersSubKey; Name = 'NtpServer' },
+    @{ SubKey = $ParametersSubKey; Name = 'Type' },
+    @{ SubKey = $NtpClientSubKey; Name = 'SpecialPollInterval' },
+    @{ SubKey = $ServiceSubKey; Name = 'Start' }
+)
+
+# Tools from the system folder by full path, never through the search path.
+$System32 = [Environment]::SystemDirectory
+$W32tm = Join-Path $System32 'w32tm.exe'
+$Sc = Join-Path $System32 'sc.exe'
 
 function Fail([int]$Code, [string]$Text) {
     [Console]::Error.WriteLine("tavrin-pellum.ps1: $Text")
@@ -109,6 +135,15 @@ function Write-Value([string]$SubKey, [string]$Name, $Value, [Microsoft.Win32.Re
     } finally { $machine.Close() }
 }
 
+function Remove-Value([string]$SubKey, [string]$Name) {
+    $machine = Open-Machine
+    try {
+        $key = $machine.OpenSubKey($SubKey, $true)
+        if ($null -eq $key) { return }
+        try { $key.DeleteValue($Name, $false) } finally { $key.Close() }
+    } finally { $machine.Close() }
+}
+
 function Remove-Key([string]$SubKey) {
     $machine = Open-Machine
     try { $machine.DeleteSubKeyTree($SubKey, $false) } finally { $machine.Close() }
@@ -124,83 +159,119 @@ function Test-Key([string]$SubKey) {
     } finally { $machine.Close() }
 }
 
-# --- the time service's settings as one record --------------------------------
+# One value as it stands: its data and kind, or $null when it is absent.
+function Get-ValueRecord([string]$SubKey, [string]$Name) {
+    $machine = Open-Machine
+    try {
+        $key = $machine.OpenSubKey($SubKey)
+        if ($null -eq $key) { return $null }
+        try {
+            if ($key.GetValueNames() -notcontains $Name) { return $null }
+            return @{
+                Value = $key.GetValue($Name, $null, [Microsoft.Win32.RegistryValueOptions]::DoNotExpandEnvironmentNames)
+                Kind = $key.GetValueKind($Name)
+            }
+        } finally { $key.Close() }
+    } finally { $machine.Close() }
+}
+
+# Puts a value back as the record says; an absent one is removed.
+function Set-ValueRecord([string]$SubKey, [string]$Name, $Record) {
+    if ($null -eq $Record) { Remove-Value $SubKey $Name }
+    else { Write-Value $SubKey $Name $Record.Value $Record.Kind }
+}
+
+# A key with all its values and subkeys, or $null when it is absent.
+function Get-Tree([string]$SubKey) {
+    if (-not (Test-Key $SubKey)) { return $null }
+    $machine = Open-Machine
+    try {
+        $key = $machine.OpenSubKey($SubKey)
+        try {
+            $values = @{}
+            foreach ($name in $key.GetValueNames()) { $values[$name] = Get-ValueRecord $SubKey $name }
+            $subkeys = @{}
+            foreach ($name in $key.GetSubKeyNames()) { $subkeys[$name] = Get-Tree "$SubKey\$name" }
+            return @{ Data = $values; Children = $subkeys }
+        } finally { $key.Close() }
+    } finally { $machine.Close() }
+}
+
+# Makes the key exactly what the tree says: absent, or with just its content.
+function Set-Tree([string]$SubKey, $Tree) {
+    Remove-Key $SubKey
+    if ($null -eq $Tree) { return }
+    $machine = Open-Machine
+    try { $machine.CreateSubKey($SubKey).Close() } finally { $machine.Close() }
+    foreach ($name in $Tree.Data.Keys) { Set-ValueRecord $SubKey $name $Tree.Data[$name] }
+    foreach ($name in $Tree.Children.Keys) { Set-Tree "$SubKey\$name" $Tree.Children[$name] }
+}
+
+# --- the time service's settings ---------------------------------------------
+
+# The service manager reads Start only at boot; tell it now as well.
+function Sync-StartType() {
+    $start = Read-Value $ServiceSubKey 'Start'
+    if ($null -eq $start) { return }
+    $startup = @{ 2 = 'Automatic'; 3 = 'Manual'; 4 = 'Disabled' }[[int]$start]
+    if ($null -ne $startup) { Set-Service -Name W32Time -StartupType $startup }
+}
 
 function Get-TimeSettings() {
-    return @{
-        # A value that is absent stays $null, so it is never written back empty.
-        NtpServer = Read-Value $ParametersSubKey 'NtpServer'
-        Type = Read-Value $ParametersSubKey 'Type'
-        SpecialPollInterval = Read-Value $NtpClientSubKey 'SpecialPollInterval'
-        Start = Read-Value $ServiceSubKey 'Start'
+    $settings = @{}
+    foreach ($item in $TimeValues) { $settings[$item.Name] = Get-ValueRecord $item.SubKey $item.Name }
+    return $settings
+}
+
+# Writes the settings back; absent values are removed only when `Exact`
+# (a copy kept by an older version did not record what was absent).
+function Set-TimeSettings($Settings, [bool]$Exact) {
+    foreach ($item in $TimeValues) {
+        $record = $Settings[$item.Name]
+        if ($null -ne $record -or $Exact) { Set-ValueRecord $item.SubKey $item.Name $record }
+    }
+    Sync-StartType
+}
+
+function Invoke-Tool([string]$Program, [string[]]$Arguments) {
+    & $Program @Arguments | Out-Null
+    return $LASTEXITCODE
+}
+
+# Run while the network is up: the service is trigger-started on a workgroup
+# computer and stops soon after boot otherwise. "sc triggerinfo" replaces all
+# of the service's triggers (Service Trigger Events; sc.exe triggerinfo).
+function Set-NetworkTriggers() {
+    if ((Invoke-Tool $Sc @('triggerinfo', 'w32time', 'start/networkon', 'stop/networkoff')) -ne 0) {
+        throw 'sc.exe triggerinfo did not take the network triggers'
     }
 }
 
-function Set-TimeSettings($Settings) {
-    if ($null -ne $Settings.NtpServer) {
-        Write-Value $ParametersSubKey 'NtpServer' ([string]$Settings.NtpServer) ([Microsoft.Win32.RegistryValueKind]::String)
+# Puts the kept triggers back. The service manager loads them from its
+# registry key when Windows starts; until then the service has none, which
+# only means that nothing stops it.
+function Restore-Triggers($Tree) {
+    if ((Invoke-Tool $Sc @('triggerinfo', 'w32time', 'delete')) -ne 0) {
+        throw 'sc.exe triggerinfo did not remove the triggers'
     }
-    if ($null -ne $Settings.Type) {
-        Write-Value $ParametersSubKey 'Type' ([string]$Settings.Type) ([Microsoft.Win32.RegistryValueKind]::String)
-    }
-    if ($null -ne $Settings.SpecialPollInterval) {
-        Write-Value $NtpClientSubKey 'SpecialPollInterval' ([int]$Settings.SpecialPollInterval) ([Microsoft.Win32.RegistryValueKind]::DWord)
-    }
-    if ($null -ne $Settings.Start) {
-        Write-Value $ServiceSubKey 'Start' ([int]$Settings.Start) ([Microsoft.Win32.RegistryValueKind]::DWord)
-        # The service manager reads Start only at boot; tell it now as well.
-        $startup = @{ 2 = 'Automatic'; 3 = 'Manual'; 4 = 'Disabled' }[[int]$Settings.Start]
-        if ($null -ne $startup) { Set-Service -Name W32Time -StartupType $startup }
-    }
-}
-
-function Get-KeptSettings() {
-    return @{
-        NtpServer = Read-Value $PreviousSubKey 'NtpServer'
-        Type = Read-Value $PreviousSubKey 'Type'
-        SpecialPollInterval = Read-Value $PreviousSubKey 'SpecialPollInterval'
-        Start = Read-Value $PreviousSubKey 'Start'
-    }
-}
-
-function Save-KeptSettings($Settings) {
-    $text = [Microsoft.Win32.RegistryValueKind]::String
-    $dword = [Microsoft.Win32.RegistryValueKind]::DWord
-    if ($null -ne $Settings.NtpServer) { Write-Value $PreviousSubKey 'NtpServer' ([string]$Settings.NtpServer) $text }
-    if ($null -ne $Settings.Type) { Write-Value $PreviousSubKey 'Type' ([string]$Settings.Type) $text }
-    if ($null -ne $Settings.SpecialPollInterval) {
-        Write-Value $PreviousSubKey 'SpecialPollInterval' ([int]$Settings.SpecialPollInterval) $dword
-    }
-    if ($null -ne $Settings.Start) {
-        Write-Value $PreviousSubKey 'Start' ([int]$Settings.Start) $dword
-    }
+    # No triggers before: none now, and no empty key either.
+    if ($null -ne $Tree -and ($Tree.Data.Count -gt 0 -or $Tree.Children.Count -gt 0)) { Set-Tree $TriggersSubKey $Tree }
 }
 
 # Everything a step may change, to put back when it fails part-way.
 function Get-Snapshot() {
     return @{
         Time = Get-TimeSettings
-        HadRecord = Test-Key $RecordSubKey
-        Server = Read-Value $RecordSubKey 'Server'
-        HasPrevious = Read-Value $RecordSubKey 'HasPrevious'
-        HadPrevious = Test-Key $PreviousSubKey
-        Previous = Get-KeptSettings
+        Triggers = Get-Tree $TriggersSubKey
+        Record = Get-Tree $RecordSubKey
     }
 }
 
 function Restore-Snapshot($Snapshot) {
     try {
-        Set-TimeSettings $Snapshot.Time
-        Remove-Key $RecordSubKey
-        if ($Snapshot.HadRecord) {
-            if ($null -ne $Snapshot.Server) {
-                Write-Value $RecordSubKey 'Server' ([string]$Snapshot.Server) ([Microsoft.Win32.RegistryValueKind]::String)
-            }
-            if ($null -ne $Snapshot.HasPrevious) {
-                Write-Value $RecordSubKey 'HasPrevious' ([int]$Snapshot.HasPrevious) ([Microsoft.Win32.RegistryValueKind]::DWord)
-            }
-            if ($Snapshot.HadPrevious) { Save-KeptSettings $Snapshot.Previous }
-        }
+        Set-TimeSettings $Snapshot.Time $true
+        Restore-Triggers $Snapshot.Triggers
+        Set-Tree $RecordSubKey $Snapshot.Record
         Update-TimeService
     } catch {
         [Console]::Error.WriteLine("tavrin-pellum.ps1: restoring the earlier settings: $($_.Exception.Message)")
@@ -222,30 +293,75 @@ function Assert-TimeService() {
     }
 }
 
-function Invoke-W32tm([string[]]$Arguments) {
-    & w32tm.exe @Arguments | Out-Null
-    return $LASTEXITCODE
+# A domain member takes its time from the domain hierarchy, which Kerberos
+# relies on, and policy values under Policies\Microsoft\W32Time override the
+# ones this script writes: neither is ours to change.
+function Assert-NotManaged() {
+    try { $member = [bool](Get-CimInstance -ClassName Win32_ComputerSystem).PartOfDomain }
+    catch { Fail $ExitManaged "cannot tell whether a domain manages this computer's time: $($_.Exception.Message)" }
+    if ($member) { Fail $ExitManaged "this computer is a domain member and takes its time from the domain" }
+    foreach ($policy in @(@('Parameters', 'NtpServer'), @('Parameters', 'Type'),
+                          @('TimeProviders\NtpClient', 'SpecialPollInterval'))) {
+        if ($null -ne (Read-Value "$PolicySubKey\$($policy[0])" $policy[1])) {
+            Fail $ExitManaged "a policy sets this computer's time service ($($policy[0])\$($policy[1]))"
+        }
+    }
 }
 
 # Makes the running service take up the settings in the registry.
 function Update-TimeService() {
     $service = Get-Service -Name W32Time
+    if ([int](Read-Value $ServiceSubKey 'Start') -eq 4) {
+        # Disabled again: it may not run, so it is not asked to.
+        if ($service.Status -ne 'Stopped') { Stop-Service -Name W32Time -Force }
+        return
+    }
     if ($service.Status -ne 'Running') {
         Start-Service -Name W32Time
+        $service.WaitForStatus('Running', [TimeSpan]::FromSeconds(30))
     }
-    if ((Invoke-W32tm @('/config', '/update')) -ne 0) {
+    if ((Invoke-Tool $W32tm @('/config', '/update')) -ne 0) {
         Restart-Service -Name W32Time -Force
     }
 }
 
-# True when the service got time from its peer. Right after a restart the
-# service may not be ready for a resync yet, so try a few times.
-function Invoke-Resync() {
-    for ($attempt = 1; $attempt -le 3; $attempt++) {
-        if ((Invoke-W32tm @('/resync', '/force')) -eq 0) { return $true }
-        if ($attempt -lt 3) { Start-Sleep -Seconds 2 }
+# True when the server answers one SNTP request. Checked here because
+# w32tm's own exit codes do not tell a silent server from other failures.
+function Test-ServerAnswers([string]$Address) {
+    $client = New-Object Net.Sockets.UdpClient
+    try {
+        $client.Client.ReceiveTimeout = $SntpWaitMs
+        $request = New-Object byte[] 48
+        $request[0] = 0x23   # version 4, client mode
+        $stamp = New-Object byte[] 8
+        (New-Object Random).NextBytes($stamp)
+        [Array]::Copy($stamp, 0, $request, 40, 8)
+        [void]$client.Send($request, $request.Length, $Address, $SntpPort)
+        $from = New-Object Net.IPEndPoint([Net.IPAddress]::Any, 0)
+        $deadline = [DateTime]::UtcNow.AddMilliseconds($SntpWaitMs)
+        while ([DateTime]::UtcNow -lt $deadline) {
+            try { $reply = $client.Receive([ref]$from) } catch [Net.Sockets.SocketException] { return $false }
+            if ($from.Address.ToString() -ne $Address -or $reply.Length -lt 48) { continue }
+            $mode = $reply[0] -band 7
+            $stratum = $reply[1]
+            $echoed = [BitConverter]::ToString($reply, 24, 8) -eq [BitConverter]::ToString($stamp)
+            if ($mode -eq 4 -and $stratum -ge 1 -and $stratum -le 15 -and $echoed) { return $true }
+        }
+        return $false
+    } finally { $client.Close() }
+}
+
+# One sync attempt: 0 synced, 3 the server did not answer, 10 it answered but
+# the service did not take the time. /resync and /rediscover are w32tm's
+# documented switches (Windows Time service tools and settings).
+function Invoke-Resync([string]$Address) {
+    if (-not (Test-ServerAnswers $Address)) { return $ExitNoAnswer }
+    $code = Invoke-Tool $W32tm @('/resync', '/rediscover')
+    if ($code -ne 0) {
+        [Console]::Error.WriteLine("tavrin-pellum.ps1: w32tm /resync failed with $code")
+        return $ExitNotTaken
     }
-    return $false
+    return 0
 }
 
 # --- commands --------------------------------------------------------------------
@@ -253,51 +369,72 @@ function Invoke-Resync() {
 function Install-Setup([string]$Address) {
     Assert-Admin
     Assert-TimeService
+    Assert-NotManaged
     $snapshot = Get-Snapshot
     try {
-        if (-not $snapshot.HadRecord) {
+        if ($null -eq $snapshot.Record) {
             # First install: keep what is in force now, for the removal. A
             # re-install keeps the settings kept the first time.
             Remove-Key $PreviousSubKey
-            Save-KeptSettings $snapshot.Time
+            foreach ($name in $snapshot.Time.Keys) {
+                $record = $snapshot.Time[$name]
+                if ($null -ne $record) { Write-Value $PreviousSubKey $name $record.Value $record.Kind }
+            }
+            # Absent values were kept as absent.
+            Write-Value $PreviousSubKey 'Exact' 1 ([Microsoft.Win32.RegistryValueKind]::DWord)
+        }
+        if (-not (Test-Key $KeptTriggersSubKey)) {
+            # Kept by a version that never changed the triggers: they are still the earlier ones.
+            Set-Tree $KeptTriggersSubKey $snapshot.Triggers
+            if ($null -eq $snapshot.Triggers) { Set-Tree $KeptTriggersSubKey @{ Data = @{}; Children = @{} } }
         }
         $hasPrevious = 0
         if (Test-Key $PreviousSubKey) { $hasPrevious = 1 }
+        $text = [Microsoft.Win32.RegistryValueKind]::String
+        $dword = [Microsoft.Win32.RegistryValueKind]::DWord
         Set-TimeSettings @{
-            NtpServer = "$Address,0x9"
-            Type = 'NTP'
-            SpecialPollInterval = $PollSeconds
-            Start = 2
-        }
-        Write-Value $RecordSubKey 'Server' $Address ([Microsoft.Win32.RegistryValueKind]::String)
-        Write-Value $RecordSubKey 'HasPrevious' $hasPrevious ([Microsoft.Win32.RegistryValueKind]::DWord)
+            NtpServer = @{ Value = "$Address,0x9"; Kind = $text }
+            Type = @{ Value = 'NTP'; Kind = $text }
+            SpecialPollInterval = @{ Value = $PollSeconds; Kind = $dword }
+            Start = @{ Value = 2; Kind = $dword }
+        } $false
+        Set-NetworkTriggers
+        Write-Value $RecordSubKey 'Server' $Address $text
+        Write-Value $RecordSubKey 'HasPrevious' $hasPrevious $dword
         Update-TimeService
     } catch {
         Restore-Snapshot $snapshot
         Fail $ExitChangeFailed "setting up failed: $($_.Exception.Message) (the earlier settings are back in place)"
     }
-    if (-not (Invoke-Resync)) { exit $ExitNoAnswer }
-    exit 0
+    exit (Invoke-Resync $Address)
 }
 
 function Remove-Setup() {
     Assert-Admin
     Assert-TimeService
     $snapshot = Get-Snapshot
-    if (-not $snapshot.HadRecord) { exit 0 }
+    if ($null -eq $snapshot.Record) { exit 0 }
     try {
-        if ([int]$snapshot.HasPrevious -eq 1 -and $snapshot.HadPrevious) {
-            Set-TimeSettings $snapshot.Previous
+        if ([int](Read-Value $RecordSubKey 'HasPrevious') -eq 1 -and (Test-Key $PreviousSubKey)) {
+            $kept = @{}
+            foreach ($item in $TimeValues) { $kept[$item.Name] = Get-ValueRecord $PreviousSubKey $item.Name }
+            Set-TimeSettings $kept ([int](Read-Value $PreviousSubKey 'Exact') -eq 1)
         } else {
+            $text = [Microsoft.Win32.RegistryValueKind]::String
+            $dword = [Microsoft.Win32.RegistryValueKind]::DWord
             Set-TimeSettings @{
-                NtpServer = $StandardPeer
-                Type = $StandardType
-                SpecialPollInterval = $StandardPollSeconds
-                Start = $StandardStart
-            }
+                NtpServer = @{ Value = $StandardPeer; Kind = $text }
+                Type = @{ Value = $StandardType; Kind = $text }
+                SpecialPollInterval = @{ Value = $StandardPollSeconds; Kind = $dword }
+                Start = @{ Value = $StandardStart; Kind = $dword }
+            } $false
         }
+        if (Test-Key $KeptTriggersSubKey) { Restore-Triggers (Get-Tree $KeptTriggersSubKey) }
         Remove-Key $RecordSubKey
-        Update-TimeService
+        # A service that was stopped before stays stopped; one that runs takes
+        # up the earlier settings, and a disabled one is stopped, not started.
+        $status = (Get-Service -Name W32Time).Status
+        if ($status -eq 'Running' -or [int](Read-Value $ServiceSubKey 'Start') -eq 4) { Update-TimeService }
     } catch {
         Restore-Snapshot $snapshot
         Fail $ExitChangeFailed "removal failed: $($_.Exception.Message) (the earlier settings are back in place)"
@@ -308,12 +445,13 @@ function Remove-Setup() {
 function Sync-Now() {
     Assert-Admin
     Assert-TimeService
-    if (-not (Test-Key $RecordSubKey)) {
+    $address = Read-Value $RecordSubKey 'Server'
+    if ($null -eq $address) {
         Fail $ExitNotSetUp 'this computer is not set up to sync with a Tavrin server'
     }
+    Assert-NotManaged
     try { Update-TimeService } catch { Fail $ExitChangeFailed "the time service did not start: $($_.Exception.Message)" }
-    if (-not (Invoke-Resync)) { exit $ExitNoAnswer }
-    exit 0
+    exit (Invoke-Resync ([string]$address))
 }
 
 function Set-Clock([DateTime]$Utc) {

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
+#include <QSettings>
 #include <QStyleHints>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -110,6 +111,17 @@ bool ClientTray::systemSchemeIsLight()
 {
     if (!qGuiApp)
         return false;
+#ifdef Q_OS_WIN
+    // The taskbar has a scheme of its own, which may differ from the apps'
+    // one, and from Qt 6.8 the scheme this program asks for comes back as the
+    // "system" one. Read every refresh, so a change shows within a tick.
+    const QSettings personalize(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize"),
+        QSettings::NativeFormat);
+    const QVariant taskbarLight = personalize.value(QStringLiteral("SystemUsesLightTheme"));
+    if (taskbarLight.isValid())
+        return taskbarLight.toInt() != 0;
+#endif
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     return QGuiApplication::styleHints()->colorScheme() == Qt::ColorScheme::Light;
 #else

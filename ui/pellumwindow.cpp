@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
@@ -102,7 +103,18 @@ QSize PellumWindow::fittedSize() const
     return kPreferredSize.boundedTo(room.size()).expandedTo(minimumSizeHint());
 }
 
-void PellumWindow::fitToScreen()
+void PellumWindow::followScreen(QScreen* where)
+{
+    if (followedScreen)
+        disconnect(followedScreen, nullptr, this, nullptr);
+    followedScreen = where;
+    if (!where)
+        return;
+    connect(where, &QScreen::availableGeometryChanged, this, [this] { fitToScreen(); });
+    connect(where, &QScreen::logicalDotsPerInchChanged, this, [this] { fitToScreen(); });
+}
+
+void PellumWindow::fitToScreen(bool keepPlace)
 {
     const QScreen* where = screen();
     if (!where)
@@ -113,6 +125,8 @@ void PellumWindow::fitToScreen()
     const QSize fitted = fittedSize();
     if (width() > fitted.width() || height() > fitted.height())
         resize(fitted.boundedTo(size()));
+    if (keepPlace)
+        return;
     // Keep the whole frame, the set-up button's row included, on the screen.
     const QRect room = where->availableGeometry();
     QRect outer = frameGeometry();
@@ -409,6 +423,13 @@ bool PellumWindow::eventFilter(QObject* watched, QEvent* event)
 void PellumWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    if (QWindow* handle = windowHandle(); handle && !followedScreen) {
+        connect(handle, &QWindow::screenChanged, this, [this](QScreen* where) {
+            followScreen(where);
+            fitToScreen(true);
+        });
+        followScreen(handle->screen());
+    }
     fitToScreen();
     if (firstShowPending) {
         firstShowPending = false;

@@ -16,6 +16,7 @@ class InstStatus;
 class InstToggle;
 class QLabel;
 class QPushButton;
+class QScreen;
 class QScrollArea;
 class QTableWidget;
 
@@ -74,7 +75,10 @@ protected:
 private:
     // The preferred size within the room the screen has for the window.
     QSize fittedSize() const;
-    void fitToScreen();
+    // `keepPlace` while the user may be dragging the window across screens.
+    void fitToScreen(bool keepPlace = false);
+    // Fits again when the window's screen, its room or its scale changes.
+    void followScreen(QScreen* where);
     void buildWidgets();
     void setUpServerTable();
     void wireSignals();
@@ -84,6 +88,7 @@ private:
     DiscoveryClient* discovery = nullptr;
     QWidget* content = nullptr;
     QScrollArea* scroller = nullptr;
+    QScreen* followedScreen = nullptr;
     InstModuleHeader* header = nullptr;
     InstStatus* statusLine = nullptr;
     InstLed* clockLed = nullptr;

@@ -87,6 +87,19 @@ private slots:
         QVERIFY(!claimed && running.waitForNewConnection(1000));
     }
 
+    void lockFileNamedForAnyUser()
+    {
+        // A user name with a character no file name may hold left the guard without its lock.
+        QTemporaryDir runtime;
+        const ScopedEnv usernameEnv("USERNAME", "An?na"), runtimeEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        QVERIFY(::chmod(QFile::encodeName(runtime.path()).constData(), 0700) == 0);
+        QLocalServer* server = nullptr;
+        QVERIFY(claimSingleInstance(&server) && server);
+        QCOMPARE(QDir(runtime.path()).entryList({"*.lock"}, QDir::Files), QStringList{QFileInfo(instanceLockPath()).fileName()});
+        QVERIFY(!QFileInfo(instanceLockPath()).fileName().contains(u'?'));
+        delete server;
+    }
+
     void loginEntryQuotesPath_data()
     {
         QTest::addColumn<QString>("program");

@@ -246,7 +246,7 @@ void TstE2eFlows::settingTheClockRunsTheStepAndReportsFailure()
     {
         ModalAnswerer answerer(QStringLiteral("OK"));
         set->click();
-        QCOMPARE(answerer.seenTexts, QStringList{QStringLiteral("The administrator step reported an error.")});
+        QCOMPARE(answerer.seenTexts, QStringList{QStringLiteral("The administrator step reported an error. The setup script stopped on an unexpected error.")});
         QCOMPARE(answerer.seenParents.value(0), static_cast<QWidget*>(alert()));
     }
     auto* date = alert()->findChild<QDateEdit*>(QStringLiteral("dateEditor"));

@@ -35,23 +35,29 @@ private slots:
         QTest::addColumn<QString>("scale");
         QTest::addColumn<int>("room"); // device pixels of height the desktop leaves to windows
         QTest::addColumn<bool>("keys");
-        QTest::newRow("1920x1080 at 150 %") << "1920x1080" << "1.5" << 1080 << false;
-        QTest::newRow("1366x768 above a taskbar") << "1366x768" << "1" << 728 << false;
-        QTest::newRow("keyboard alone, second of two servers") << "1366x768" << "1" << 728 << true;
+        QTest::addColumn<int>("later"); // the room once the window is shown; 0: unchanged
+        QTest::newRow("1920x1080 at 150 %") << "1920x1080" << "1.5" << 1080 << false << 0;
+        QTest::newRow("1366x768 above a taskbar") << "1366x768" << "1" << 728 << false << 0;
+        QTest::newRow("keyboard alone, second of two servers") << "1366x768" << "1" << 728 << true << 0;
+        QTest::newRow("room shrinks while shown") << "1920x1080" << "1.5" << 1080 << false << 900;
     }
-    // The window outgrew the screen or the room above a taskbar, hiding set-up; the table took no keys.
+    // The window outgrew the screen or the room above a taskbar (also once shown), hiding set-up; the table took no keys.
     void reachSetUp()
     {
         QFETCH(QString, size);
         QFETCH(QString, scale);
         QFETCH(int, room);
         QFETCH(bool, keys);
+        QFETCH(int, later);
         VirtualDisplay screen;
         QVERIFY(screen.start(work.path(), false, size));
         // A taskbar as a desktop announces it: the work area left to windows.
-        const QRect area(0, 0, size.section('x', 0, 0).toInt(), room);
-        screen.x11(QStringLiteral("xprop"), {"-root", "-format", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA",
-                                            QStringLiteral("0,0,%1,%2").arg(area.width()).arg(room)});
+        QRect area(0, 0, size.section('x', 0, 0).toInt(), room);
+        const auto setWorkArea = [&] {
+            screen.x11(QStringLiteral("xprop"), {"-root", "-format", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA",
+                                                QStringLiteral("0,0,%1,%2").arg(area.width()).arg(area.height())});
+        };
+        setWorkArea();
         // Set up with Atlas, Lab bench is the one server left and comes selected; unset, keys must pick it.
         Sandbox sandbox;
         sandbox.writeSetupRecord(keys ? QString() : lan.serverAddr.value(0));
@@ -71,6 +77,11 @@ private slots:
         const QString id = windowNamed("^Tavrin Pellum$");
         QVERIFY2(!id.isEmpty(), qPrintable(program.log()));
         QTest::qWait(4000); // the first search and its probes
+        if (later) {
+            area.setHeight(later);
+            setWorkArea();
+            QTest::qWait(1000);
+        }
         const QString shell = screen.x11(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id});
         const auto at = QRegularExpression(R"(X=(\d+)\s+Y=(\d+)\s+WIDTH=(\d+)\s+HEIGHT=(\d+))").match(shell);
         const QRect window(at.captured(1).toInt(), at.captured(2).toInt(), at.captured(3).toInt(), at.captured(4).toInt());

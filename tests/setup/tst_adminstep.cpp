@@ -65,7 +65,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("outcome");
         const QStringList sync{"sync"};
-        const QString missing = "2|Setup helper not found: " + m_helper + ".|", error = "2|The administrator step reported an error.|sync";
+        const QString missing = "2|Setup helper not found: " + m_helper + ".|", step = "2|The administrator step reported an error. ",
+                      error = step + "The setup script stopped on an unexpected error.|sync";
         QTest::newRow("no helper") << "none" << sync << missing;
         QTest::newRow("folder in its place") << "dir" << sync << missing;
         const QString declined = "2|Could not start the administrator step (was the permission prompt cancelled?).|";
@@ -74,8 +75,9 @@ private slots:
         QTest::newRow("exit 3") << "3" << sync << "1||sync";
         QTest::newRow("exit 1") << "1" << sync << error;
         QTest::newRow("killed") << "kill" << sync << error;
+        QTest::newRow("exit 5 says what was put back") << "5" << sync << step + "Changing the time settings failed, and the earlier settings were put back.|sync";
         // Only pkexec's own 126 and 127 mean a declined prompt.
-        QTest::newRow("127 run directly") << "127" << sync << error;
+        QTest::newRow("127 run directly") << "127" << sync << step + "The setup script stopped with code 127.|sync";
         QTest::newRow("pkexec 126") << "pkexec 126" << sync << declined;
         QTest::newRow("pkexec 127") << "pkexec 127" << sync << declined;
         QTest::newRow("through pkexec, exit 3") << "pkexec 3" << sync << "1||";
@@ -85,7 +87,7 @@ private slots:
 
     void steps()
     {
-        // Fault: a step misread, its arguments mangled, or something started that should not be.
+        // Fault: a step misread or left unexplained, its arguments mangled, or something started that should not be.
         QFETCH(QString, exit);
         QFETCH(QStringList, args);
         QFETCH(QString, outcome);

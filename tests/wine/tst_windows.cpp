@@ -106,7 +106,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("exit 0") << "0" << int(AdminStepResult::Done) << "";
         QTest::newRow("exit 3") << "3" << int(AdminStepResult::NoAnswer) << "";
-        QTest::newRow("exit 5") << "5" << int(AdminStepResult::Failed) << "The administrator step reported an error.";
+        QTest::newRow("exit 5") << "5" << int(AdminStepResult::Failed)
+                                << "The administrator step reported an error. Changing the time settings failed, and the earlier settings were put back.";
         // A launch that fails cannot be had here: Wine then runs its own stub.
         QTest::newRow("no script") << "missing" << int(AdminStepResult::Failed) << "Setup script not found next to the app.";
     }

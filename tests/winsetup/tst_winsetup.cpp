@@ -1,0 +1,92 @@
+// The Windows set-up pieces against Wine's registry, file security and shell.
+#include "adminstep.h"
+#include "clienttray.h"
+#include "loginentry.h"
+
+#include <QtTest>
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+const wchar_t kApproved[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+const wchar_t kPersonalize[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+
+LONG setValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    return RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, size);
+}
+} // namespace
+
+class TstWinSetup : public QObject {
+    Q_OBJECT
+    QString scriptBeside() const { return QCoreApplication::applicationDirPath() + "/tavrin-pellum.ps1"; }
+
+private slots:
+    void startAtLoginAsWindowsActs()
+    {
+        // The switch read on while Task Manager had turned the entry off, switching on left it off, or a broken mark crashed.
+        LoginEntry::write(QStringLiteral("C:/Program Files/Tavrin Pellum/tavrin-pellum.exe"));
+        QVERIFY(LoginEntry::exists());
+        const BYTE off[12] = {3, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+        QCOMPARE(setValue(kApproved, L"Tavrin Pellum", REG_BINARY, off, sizeof off), LONG(ERROR_SUCCESS));
+        QVERIFY(!LoginEntry::exists());
+        LoginEntry::write(QStringLiteral("C:/Program Files/Tavrin Pellum/tavrin-pellum.exe"));
+        QVERIFY(LoginEntry::exists());
+        DWORD size = 0;
+        QCOMPARE(RegGetValueW(HKEY_CURRENT_USER, kApproved, L"Tavrin Pellum", RRF_RT_ANY, nullptr, nullptr, &size),
+                 LONG(ERROR_FILE_NOT_FOUND));
+        // Marks that are not Windows' own binary one do not count as off.
+        QCOMPARE(setValue(kApproved, L"Tavrin Pellum", REG_SZ, L"03", 6), LONG(ERROR_SUCCESS));
+        QVERIFY(LoginEntry::exists());
+        QCOMPARE(setValue(kApproved, L"Tavrin Pellum", REG_BINARY, nullptr, 0), LONG(ERROR_SUCCESS));
+        QVERIFY(LoginEntry::exists());
+        LoginEntry::remove();
+        QVERIFY(!LoginEntry::exists());
+    }
+
+    void trayInkFollowsTheTaskbar()
+    {
+        // The tray's ink followed the apps' scheme instead of the taskbar's.
+        const DWORD light = 1, dark = 0;
+        QCOMPARE(setValue(kPersonalize, L"AppsUseLightTheme", REG_DWORD, &dark, sizeof dark), LONG(ERROR_SUCCESS));
+        QCOMPARE(setValue(kPersonalize, L"SystemUsesLightTheme", REG_DWORD, &light, sizeof light), LONG(ERROR_SUCCESS));
+        QVERIFY(ClientTray::systemSchemeIsLight());
+        QCOMPARE(setValue(kPersonalize, L"AppsUseLightTheme", REG_DWORD, &light, sizeof light), LONG(ERROR_SUCCESS));
+        QCOMPARE(setValue(kPersonalize, L"SystemUsesLightTheme", REG_DWORD, &dark, sizeof dark), LONG(ERROR_SUCCESS));
+        QVERIFY(!ClientTray::systemSchemeIsLight());
+    }
+
+    void scriptOthersCanChangeIsNotElevated()
+    {
+        // A setup script that a non-administrator could change was run elevated.
+        QFile::remove(scriptBeside());
+        QVERIFY(QFile(scriptBeside()).open(QIODevice::WriteOnly));
+        // Everyone may write to it, as to a file in a folder open to all.
+        EXPLICIT_ACCESSW everyone = {};
+        wchar_t world[] = L"S-1-1-0";
+        PSID worldSid = nullptr;
+        QVERIFY(ConvertStringSidToSidW(world, &worldSid));
+        everyone.grfAccessPermissions = GENERIC_ALL;
+        everyone.grfAccessMode = SET_ACCESS;
+        everyone.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+        everyone.Trustee.ptstrName = static_cast<LPWSTR>(worldSid);
+        PACL open = nullptr;
+        QCOMPARE(SetEntriesInAclW(1, &everyone, nullptr, &open), DWORD(ERROR_SUCCESS));
+        std::wstring path = QDir::toNativeSeparators(scriptBeside()).toStdWString();
+        const DWORD set = SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, open, nullptr);
+        LocalFree(open);
+        LocalFree(worldSid);
+        QCOMPARE(set, DWORD(ERROR_SUCCESS));
+        QString message;
+        QCOMPARE(runAdminStep({QStringLiteral("sync")}, &message), AdminStepResult::Failed);
+        QFile::remove(scriptBeside());
+        QVERIFY2(message.startsWith(QStringLiteral("The setup script will not run elevated: %1 ")
+                                        .arg(QDir::toNativeSeparators(scriptBeside()))),
+                 qPrintable(message));
+    }
+};
+
+QTEST_MAIN(TstWinSetup)
+#include "tst_winsetup.moc"
