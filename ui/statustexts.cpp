@@ -106,10 +106,12 @@ QString shownName(const QString& name)
 
 void setNamingText(QLabel* label, const QString& text, const QString& name)
 {
+    // Some texts name no server at all; arg() would warn on each of them.
+    const bool names = text.contains(QLatin1String("%1"));
     const QString shown = shownName(name);
-    label->setText(text.arg(shown));
+    label->setText(names ? text.arg(shown) : text);
     label->setToolTip(shown == name ? QString() : name);
-    label->setAccessibleName(shown == name ? QString() : text.arg(name));
+    label->setAccessibleName(shown == name || !names ? QString() : text.arg(name));
 }
 
 } // namespace StatusTexts

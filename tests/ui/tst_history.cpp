@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +24,12 @@ class TstHistory : public QObject {
     Q_OBJECT
 
 private slots:
+    void init()
+    {
+        // Each case starts from an empty record, not the one the last case's watcher saved.
+        QFile::remove(ClockHistory::defaultFilePath());
+    }
+
     // The export dropped missed probes, wrote local time for UTC, took in state or jump entries, or rows outside the range shown.
     void exportIsTheRangeShown()
     {

@@ -165,10 +165,10 @@ private slots:
         const DiscoveredServer lab{"lab", "Lab", "10.0.0.7", {}, {}, 1, 0, true, true, true, false, false};
         window.onFound({lab, lab}); // rows to walk, were Tab to walk them
         QStringList order; // the table has the focus on opening; disabled buttons are passed over
-        for (int i = 0; i < 6; ++i, QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab))
+        for (int i = 0; i < 7; ++i, QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab))
             order << QApplication::focusWidget()->metaObject()->className();
         // ... and round again from the watching switch to the table.
-        QCOMPARE(order.join(", "), "QTableWidget, InstToggle, QPushButton, InstAppearanceSelector, QPushButton, QTableWidget");
+        QCOMPARE(order.join(", "), "QTableWidget, InstToggle, QPushButton, InstAppearanceSelector, QPushButton, QPushButton, QTableWidget");
         QMessageBox box(QMessageBox::Information, QStringLiteral("Tavrin Pellum"), QStringLiteral("Set up."), QMessageBox::Ok, &window);
         box.show();
         QCOMPARE(QColor(box.grab().toImage().pixel(2, 2)).name(), Inst::colors().panel.name()); // the dark panel
