@@ -3,6 +3,7 @@
 #include "clockwatcher.h"
 #include "historycsv.h"
 #include "inst.h"
+#include "screenfit.h"
 
 #include <QAccessible>
 #include <QButtonGroup>
@@ -379,14 +380,7 @@ void HistoryWindow::fitToScreen()
     const QSize wanted = size().boundedTo(inner).expandedTo(minimumSizeHint());
     if (wanted != size())
         resize(wanted);
-    QRect outer = frameGeometry();
-    if (!room.contains(outer)) {
-        outer.moveRight(qMin(outer.right(), room.right()));
-        outer.moveBottom(qMin(outer.bottom(), room.bottom()));
-        outer.moveLeft(qMax(outer.left(), room.left()));
-        outer.moveTop(qMax(outer.top(), room.top()));
-        move(outer.topLeft());
-    }
+    moveOntoScreen(this);
 }
 
 void HistoryWindow::keyPressEvent(QKeyEvent* event)

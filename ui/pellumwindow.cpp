@@ -3,6 +3,7 @@
 #include "clienttray.h"
 #include "clockwatcher.h"
 #include "discoveryclient.h"
+#include "screenfit.h"
 #include "inst.h"
 
 #include <QCloseEvent>
@@ -128,15 +129,7 @@ void PellumWindow::fitToScreen(bool keepPlace)
     if (keepPlace)
         return;
     // Keep the whole frame, the set-up button's row included, on the screen.
-    const QRect room = where->availableGeometry();
-    QRect outer = frameGeometry();
-    if (!room.contains(outer)) {
-        outer.moveRight(qMin(outer.right(), room.right()));
-        outer.moveBottom(qMin(outer.bottom(), room.bottom()));
-        outer.moveLeft(qMax(outer.left(), room.left()));
-        outer.moveTop(qMax(outer.top(), room.top()));
-        move(outer.topLeft());
-    }
+    moveOntoScreen(this);
 }
 
 void PellumWindow::buildWidgets()
