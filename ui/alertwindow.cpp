@@ -338,7 +338,12 @@ void AlertWindow::fitToScreen(bool arrange)
     const int width = qMax(least, qMin(kPreferredWidth, room.width()));
     // The wrapped texts decide the height; measure them at the real width.
     const int header = layout()->itemAt(0)->sizeHint().height();
-    const int needed = header + content->heightForWidth(width - 4 - bar) + 4;
+    // Measured as if the scroll bar showed: the most the texts can need. The
+    // scroll area is held to it too, so a bar that comes and goes never
+    // leaves the body a line short and squeezes the digits.
+    const int body = content->heightForWidth(width - 4 - bar);
+    content->setMinimumHeight(body);
+    const int needed = header + body + 4;
     resize(width, qMax(qMin(needed, room.height()), minimumSizeHint().height()));
     moveOntoScreen(this);
 }

@@ -121,7 +121,7 @@ private slots:
         QTest::newRow("150 %, 800x600") << "1.5" << QSize(800, 600);
         QTest::newRow("200 %, 1366x768") << "2" << QSize(1366, 768);
     }
-    // The big digits were cut off at 150 % or on an 800x600 screen, and when a text grew by a line once shown.
+    // The big digits were cut off at 150 % or on an 800x600 screen, or when a text grew once shown; a long name widened a window.
     void digitsWhole()
     {
         QFETCH(QString, scale);
@@ -129,17 +129,14 @@ private slots:
         if (qEnvironmentVariable("QT_SCALE_FACTOR") != scale) { // the scale is fixed once the application exists
             QTemporaryDir dir;
             QFile config(dir.filePath(QStringLiteral("screen.json")));
-            QVERIFY(config.open(QIODevice::WriteOnly));
-            config.write(QStringLiteral(R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": %1, "height": %2,
-                                            "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
-                             .arg(screen.width()).arg(screen.height()).toUtf8());
+            QVERIFY(config.open(QIODevice::WriteOnly) && config.write(QStringLiteral(R"({"screens": [{"name": "s", "x": 0, "y": 0,
+                "width": %1, "height": %2, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})").arg(screen.width()).arg(screen.height()).toUtf8()));
             config.close();
             QProcess child;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config.fileName());
             child.setProcessEnvironment(env);
-            child.setProcessChannelMode(QProcess::MergedChannels);
             child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("digitsWhole:") + QTest::currentDataTag()});
             QVERIFY(child.waitForFinished(60000));
             QVERIFY2(child.exitCode() == 0, child.readAll().constData());
@@ -152,25 +149,25 @@ private slots:
         window.show();
         alert.show();
         QVERIFY(QTest::qWaitForWindowExposed(&alert) && QTest::qWaitForWindowExposed(&window));
-        watcher.setServer(QStringLiteral("10.0.0.5"), QStringLiteral("Lab bench ").repeated(4)); // longer texts, once shown
-        alert.refresh();
-        QTest::qWait(50);
-        const QRect room = alert.screen()->availableGeometry(), at = alert.geometry();
-        QVERIFY2(room.contains(at), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height())));
-        for (QWidget* shown : {static_cast<QWidget*>(&alert), static_cast<QWidget*>(&window)}) {
-            for (InstLed* led : shown->findChildren<InstLed*>()) {
-                if (led->text().isEmpty() || !led->isVisibleTo(shown))
-                    continue;
+        // Long names, with spaces or none, arriving after the windows opened: they fit, and the texts they lengthen squeeze nothing.
+        for (const QString& name : {QString(70, QLatin1Char('W')), QStringLiteral("Lab bench ").repeated(15)}) {
+            watcher.setServer(QStringLiteral("10.0.0.5"), name);
+            alert.refresh();
+            QTest::qWait(20);
+            auto* scroller = window.findChild<QScrollArea*>();
+            QVERIFY(window.minimumSizeHint().width() <= 600 && scroller->widget()->minimumSizeHint().width() <= scroller->viewport()->width());
+            QVERIFY(alert.screen()->availableGeometry().contains(alert.geometry()));
+            for (auto* label : alert.findChildren<QLabel*>())
+                QVERIFY(label->minimumSizeHint().width() <= alert.width() - 40);
+            for (InstLed* led : alert.findChildren<InstLed*>() + window.findChildren<InstLed*>()) {
                 const QRect digits(QPoint(), led->sizeHint()); // the box the digits and their glow paint in
-                QVERIFY2(QRegion(digits).subtracted(led->visibleRegion()).isEmpty(),
-                         qPrintable(QStringLiteral("%1 shows %2x%3 of %4x%5").arg(led->objectName())
-                                        .arg(led->visibleRegion().boundingRect().width()).arg(led->visibleRegion().boundingRect().height())
-                                        .arg(digits.width()).arg(digits.height())));
+                QVERIFY2(led->text().isEmpty() || !led->isVisible() || QRegion(digits).subtracted(led->visibleRegion()).isEmpty(),
+                         qPrintable(led->objectName()));
             }
         }
     }
 
-    // A name off the network was read as markup, or widened a window; "Quit Pellum" in the set-up box quit early.
+    // A name off the network was read as markup; "Quit Pellum" in the set-up box quit early.
     void setUpSentenceAndBox()
     {
         QSettings record(qEnvironmentVariable("TAVRIN_PELLUM_ROOT") + QStringLiteral("/var/lib/tavrin-pellum/setup.ini"),
@@ -183,20 +180,7 @@ private slots:
         PellumWindow window(&watcher);
         auto* note = window.findChild<QLabel*>(QStringLiteral("setupNote"));
         QVERIFY(note->text().contains(QStringLiteral("<b>Lab</b> clock")) && note->textFormat() == Qt::PlainText);
-        // Long names, with spaces or none, arriving after the windows opened: they fit, the alert's too.
-        QSettings().setValue(QStringLiteral("clock/lastSyncUtcMs"), kNow + 3600000);
-        AlertWindow alert(&watcher);
         window.show();
-        alert.show();
-        for (const QString& name : {QString(70, QLatin1Char('W')), QStringLiteral("Lab bench ").repeated(15)}) {
-            watcher.setServer(QStringLiteral("10.0.0.5"), name);
-            alert.refresh();
-            QTest::qWait(20);
-            auto* scroller = window.findChild<QScrollArea*>();
-            QVERIFY(window.minimumSizeHint().width() <= 600 && scroller->widget()->minimumSizeHint().width() <= scroller->viewport()->width());
-            for (auto* label : alert.findChildren<QLabel*>())
-                QVERIFY(label->minimumSizeHint().width() <= alert.width() - 40);
-        }
         record.clear();
         // "Quit Pellum" in the set-up box must not quit before the box has closed.
         bool returned = false, quitEarly = false;
