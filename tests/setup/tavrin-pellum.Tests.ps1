@@ -26,7 +26,7 @@ BeforeAll {
     # --- the world the script sees -------------------------------------------
     function New-World([hashtable]$Values, [string[]]$Triggers, [bool]$Running) {
         $script:World = @{ Reg = @{ '' = @{} }; Calls = [Collections.Generic.List[string]]::new(); Steps = 0
-            FailAt = 0; FailFrom = 0; Admin = $true; Member = $false; Service = $true; Running = $Running
+            FailAt = 0; FailFrom = 0; StepLog = @(); Admin = $true; Member = $false; Service = $true; Running = $Running
             Hangs = $false; Resync = 0; ResyncTakes = $true; Late = 0; Pending = $null; Source = 'Local CMOS Clock'; LastSync = 'unspecified'; Said = @() }
         # Keys that every Windows has, whatever their values.
         foreach ($path in $ParametersSubKey, $NtpClientSubKey, 'SOFTWARE\Policies') { Set-Fake $path $null }
@@ -75,7 +75,8 @@ BeforeAll {
     # Each change the script makes is a step; a case may make one fail.
     function Step([string]$What) {
         $World.Steps++
-        if ($World.Steps -eq $World.FailAt -or ($World.FailFrom -gt 0 -and $World.Steps -ge $World.FailFrom)) {
+        $World.StepLog += $What
+        if ($World.FailAt -contains $World.Steps -or ($World.FailFrom -gt 0 -and $World.Steps -ge $World.FailFrom)) {
             throw "injected failure at step $($World.Steps) ($What)"
         }
     }
@@ -146,7 +147,7 @@ BeforeAll {
 
     # Runs one command line; returns its exit code.
     function Run([string]$Command, [string]$Address = '', [string]$When = '', [string[]]$Extra = @()) {
-        $World.Said = @(); $World.Steps = 0
+        $World.Said = @(); $World.Steps = 0; $World.StepLog = @()
         Invoke-CommandLine $Command $Address $When $Extra
     }
     # The live triggers that sc.exe would leave with these words.
@@ -239,12 +240,19 @@ Describe 'a failure part-way' {
         }
     }
 
-    It 'that the restore cannot mend has a code and a message of its own' {
-        # Fault: exit 5 says "the earlier settings are back in place" while the restore itself failed.
+    It 'that the restore cannot mend has a code and a message of its own, and the other pieces are still put back' {
+        # Fault: exit 5 says "the earlier settings are back in place" while the restore failed, or its first failing piece skips the rest.
         New-World $Workgroup @('start/domainjoin') $false
-        $World.FailFrom = 8
+        $live = $World.Live
+        Run 'install' '127.0.0.1' | Should -Be 0
+        $triggers = 1 + [array]::IndexOf($World.StepLog, 'sc.exe triggerinfo w32time start/networkon stop/networkoff')
+        New-World $Workgroup @('start/domainjoin') $false
+        $World.FailAt = @($triggers, ($triggers + 1))   # the triggers, then the first piece put back
         Run 'install' '127.0.0.1' | Should -Be 11
         $World.Said[-1] | Should -Match 'putting back the earlier settings failed too: the time settings \(.*injected'
+        $World.Live | Should -Be $live
+        Test-Key $RecordSubKey | Should -BeFalse
+        $World.Running | Should -BeFalse
     }
 }
 
