@@ -207,7 +207,7 @@ Describe 'exit codes' {
             'install 0.1.2.3', 'install 224.0.0.1', 'install 239.255.255.250', 'install 240.0.0.1', 'install 255.255.255.255',
             'install 10.0.0.5;reboot', 'remove 10.0.0.5', 'set-time 2026-02-30T08:15:00Z' {
         # Fault: an address that cannot be one time server, or a malformed command, reaches the time service.
-        $command, $argument = "$_ ".Split(' ')
+        $command, $argument = $_ -split ' ', 2
         $registry = Get-Dump
         if ($command -eq 'set-time') { Run $command '' $argument | Should -Be 2 } else { Run $command $argument | Should -Be 2 }
         $World.Said[-1] | Should -Match 'usage'
