@@ -14,10 +14,10 @@ shift
 pwsh=$1 pester=$2 server=$3 tests=$4
 T=$(mktemp -d)
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait; rm -rf "$T"' EXIT
+trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$T"' EXIT
 ip link set lo up || exit 1
-for spec in "127.0.0.1 normal" "127.0.0.2 silent"; do
-    set -- $spec
+for listener in 127.0.0.1/normal 127.0.0.2/silent; do
+    set -- "${listener%/*}" "${listener#*/}"
     "$server" --listen "$1" --ntp-port 123 --sntp "$2" --no-broadcast --tavr-port 0 >"$T/$1.out" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do grep -q '^ready' "$T/$1.out" && break; sleep 0.1; done
