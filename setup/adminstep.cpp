@@ -72,7 +72,8 @@ QString setTimeArgument(const QDateTime& utc)
 
 QString powerShellParameters(const QString& scriptPath, const QStringList& args)
 {
-    QString text = QStringLiteral("-NoProfile -ExecutionPolicy Bypass -File \"%1\"")
+    // -NonInteractive: an elevated script that stops to ask would wait unseen.
+    QString text = QStringLiteral("-NoProfile -NonInteractive -ExecutionPolicy Bypass -File \"%1\"")
                        .arg(QDir::toNativeSeparators(scriptPath));
     for (const QString& arg : args) {
         text += QLatin1Char(' ');
@@ -142,9 +143,23 @@ QString exitCodeMeaning(int exitCode)
         return QStringLiteral("This computer's time is managed by its domain or by a policy, so it was left as it is.");
     case 10:
         return QStringLiteral("The server answered, but the time service did not take its time.");
+    case 11:
+        return QStringLiteral("Changing the time settings failed, and putting the earlier settings back failed too.");
+    case 12:
+        return QStringLiteral("The time service no longer follows the chosen server: its settings were changed "
+                              "outside Tavrin Pellum. Set it up again to sync with the server.");
+    case 13:
+        return QStringLiteral("The time service did not start or stop within its time limit.");
+    case 14:
+        return QStringLiteral("The sync did not end within its time limit.");
     default:
         return QStringLiteral("The setup script stopped with code %1.").arg(exitCode);
     }
+}
+
+bool setUpWithoutSync(int exitCode)
+{
+    return exitCode == 10 || exitCode == 14;
 }
 
 AdminStepResult resultForExitCode(int exitCode, QString* message)
@@ -225,7 +240,7 @@ bool runScriptElevated(const QString& script, const QStringList& args, int* exit
 
 } // namespace
 
-AdminStepResult runAdminStep(const QStringList& args, QString* message)
+AdminStepResult runAdminStep(const QStringList& args, QString* message, int* exitCodeOut)
 {
     const QString script = AdminStep::scriptPath();
     if (!QFileInfo(script).isFile()) {
@@ -263,6 +278,8 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message)
             *message = AdminStep::launchFailedMessage();
         return AdminStepResult::Failed;
     }
+    if (exitCodeOut)
+        *exitCodeOut = exitCode;
     return AdminStep::resultForExitCode(exitCode, message);
 }
 

@@ -15,8 +15,9 @@ enum class AdminStepResult {
 // Runs the setup script once, elevated, with `args`
 // (command first: "install" "-Server" <ipv4>, "remove", "sync",
 // "set-time" "-Time" <yyyy-MM-ddTHH:mm:ssZ>) and blocks until it ends.
-// `message` may be null; it is written only on Failed.
-AdminStepResult runAdminStep(const QStringList& args, QString* message);
+// `message` may be null; it is written only on Failed. `exitCode`, when not
+// null, receives the script's exit code if the script ran.
+AdminStepResult runAdminStep(const QStringList& args, QString* message, int* exitCode = nullptr);
 
 // Sets the system clock to `utc` through the set-time command. Returns Done
 // or Failed, never NoAnswer; on Done `message` is left untouched.
@@ -42,6 +43,10 @@ QString unsafeHelperMessage(const QString& helper);
 
 // What a failing exit code of either setup script means, as one sentence.
 QString exitCodeMeaning(int exitCode);
+
+// An install that ended with this code left the computer set up; only its
+// first sync was not confirmed.
+bool setUpWithoutSync(int exitCode);
 
 // The result of a script that ran and ended with `exitCode`, with its message:
 // the step error followed by the code's meaning.

@@ -112,6 +112,8 @@ readonly HEADER='# Written by Tavrin Pellum; removed again by its "remove" step.
 
 # --- argument checks -------------------------------------------------------
 
+# One unicast IPv4 address: not 0.0.0.0/8, multicast 224.0.0.0/4, the
+# reserved 240.0.0.0/4 or the broadcast, none of which can be one time server.
 is_ipv4() {
     local IFS=. octet
     local -a parts
@@ -122,6 +124,7 @@ is_ipv4() {
         [[ $octet == 0 || $octet != 0* ]] || return 1
         ((10#$octet <= 255)) || return 1
     done
+    ((parts[0] != 0 && parts[0] < 224))
 }
 
 # Prints the time as date(1) takes it, or fails for anything that is not a
@@ -410,7 +413,7 @@ shift
 case $command in
 install)
     { (($# == 2)) && [[ $1 == -Server ]]; } || usage "install takes -Server <IPv4 address>"
-    is_ipv4 "$2" || usage "not an IPv4 address: '$2'"
+    is_ipv4 "$2" || usage "not the IPv4 address of one time server: '$2'"
     do_install "$2"
     ;;
 remove)

@@ -55,8 +55,10 @@ Verdict check(const QString& text, QString* canonical)
         *canonical = address.toString();
     if (!isDottedQuad(text))
         return NotIpv4;
-    if (address == QHostAddress(QHostAddress::AnyIPv4) || address == QHostAddress(QHostAddress::Broadcast)
-        || address.isMulticast() || isBroadcastHere(address))
+    // 0.0.0.0/8 means "this network", 224.0.0.0/4 is multicast, 240.0.0.0/4
+    // is reserved and ends in the broadcast: none is one time server.
+    const quint32 v4 = address.toIPv4Address();
+    if ((v4 >> 24) == 0 || (v4 >> 28) >= 0xE || isBroadcastHere(address))
         return NotOneHost;
     return Usable;
 }

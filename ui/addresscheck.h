@@ -9,7 +9,7 @@ namespace AddressCheck {
 enum Verdict {
     Usable,     // one IPv4 host address
     NotIpv4,    // not four dotted decimal numbers of 0 to 255
-    NotOneHost, // IPv4, but unspecified, broadcast or multicast
+    NotOneHost, // IPv4, but 0.0.0.0/8, multicast, reserved (240.0.0.0/4) or a broadcast
 };
 
 // `canonical` receives the address written back in its canonical form

@@ -169,9 +169,10 @@ void PellumWindow::runInstall(const QString& address, const QString& label)
 
     QString message;
     AdminStepResult result = AdminStepResult::Failed;
+    int exitCode = -1;
     {
         WaitCursor wait;
-        result = runAdminStep({QStringLiteral("install"), QStringLiteral("-Server"), address}, &message);
+        result = runAdminStep({QStringLiteral("install"), QStringLiteral("-Server"), address}, &message, &exitCode);
     }
 
     enterIpButton->setEnabled(true);
@@ -206,6 +207,16 @@ void PellumWindow::runInstall(const QString& address, const QString& label)
         break;
     case AdminStepResult::Failed:
     default:
+        if (AdminStep::setUpWithoutSync(exitCode) && currentServer == address) {
+            // Set up; only the first sync was not taken.
+            scanMessage->setText(QStringLiteral("Set up, but the first sync with %1 was not confirmed.").arg(address));
+            QMessageBox::warning(this, title(),
+                                 QStringLiteral("%1\n\nThis computer is set up and keeps trying at startup and "
+                                                "every 30 minutes. To undo the setup, click Remove\u2026.")
+                                     .arg(AdminStep::exitCodeMeaning(exitCode)),
+                                 QMessageBox::Ok);
+            break;
+        }
         scanMessage->setText(QStringLiteral("Setup did not complete."));
         QMessageBox::warning(this, title(),
                              message.isEmpty() ? QStringLiteral("Setup did not complete.") : message,
@@ -322,9 +333,10 @@ void PellumWindow::syncNow()
         return;
     scanMessage->setText(QStringLiteral("Syncing\u2026"));
     AdminStepResult result = AdminStepResult::Failed;
+    int exitCode = -1;
     {
         WaitCursor wait;
-        result = runAdminStep({QStringLiteral("sync")}, nullptr);
+        result = runAdminStep({QStringLiteral("sync")}, nullptr, &exitCode);
     }
     switch (result) {
     case AdminStepResult::Done:
@@ -335,7 +347,9 @@ void PellumWindow::syncNow()
         break;
     case AdminStepResult::Failed:
     default:
-        scanMessage->setText(QStringLiteral("The sync did not complete."));
+        // Why, when the script said so: a set-up changed elsewhere asks for a new one.
+        scanMessage->setText(exitCode > 1 ? QStringLiteral("The sync did not complete. %1").arg(AdminStep::exitCodeMeaning(exitCode))
+                                          : QStringLiteral("The sync did not complete."));
         break;
     }
     reloadSetup();

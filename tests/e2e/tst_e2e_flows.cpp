@@ -2,6 +2,7 @@
 // user would: the real watcher talks to the test time server on its own
 // host of a private test LAN; the privileged steps go to the stand-in script.
 
+#include "adminstep.h"
 #include "clientapp.h"
 #include "clockwatcher.h"
 #include "e2eharness.h"
@@ -196,7 +197,7 @@ void TstE2eFlows::watchingOffAndOnKeepsEntryAndGoodbyeRight()
 
 void TstE2eFlows::stepsClaimingSuccessAreCheckedAgainstTheRecord()
 {
-    // A set-up or removal step that exited 0 but left the record as it was was reported as done.
+    // A set-up or removal step that exited 0 but left the record as it was was reported as done; an install that set up but did not sync was reported as failed.
     app = std::make_unique<ClientApp>(false);
     auto* status = window()->findChild<QLabel*>(QStringLiteral("scanMessage"));
     ModalAnswerer answerer(QStringLiteral("Remove"));
@@ -208,6 +209,11 @@ void TstE2eFlows::stepsClaimingSuccessAreCheckedAgainstTheRecord()
     QCOMPARE(status->text(), QStringLiteral("The removal step reported success, but this computer still syncs with %1.")
                                  .arg(lan.serverAddr.value(0)));
     QCOMPARE(standinCalls(), QStringLiteral("install -Server 198.18.0.77\nremove"));
+    // Exit 10: set up for this server, only the first sync was not taken.
+    qputenv("PELLUM_STANDIN_EXIT", "10");
+    window()->runInstall(lan.serverAddr.value(0), lan.serverAddr.value(0));
+    QCOMPARE(status->text(), QStringLiteral("Set up, but the first sync with %1 was not confirmed.").arg(lan.serverAddr.value(0)));
+    QCOMPARE(answerer.seenTexts.value(1).section('\n', 0, 0), AdminStep::exitCodeMeaning(10));
 }
 
 void TstE2eFlows::wrongStateAlertLinkAndAcceptingServerTime()

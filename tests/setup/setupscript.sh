@@ -64,6 +64,10 @@ install -Host 10.0.0.5
 install -Server 10.0.0.5 extra
 install -Server 10.0.0.256
 install -Server 010.0.0.5
+install -Server 0.0.0.0
+install -Server 224.0.0.1
+install -Server 240.0.0.1
+install -Server 255.255.255.255
 install -Server '10.0.0.5;reboot'
 remove now
 set-time -Time '2026-03-01 08:15:00Z'

@@ -61,6 +61,10 @@ private slots:
         QTest::newRow("leading zero, read as octal") << "010.0.0.5" << false;
         QTest::newRow("three parts, read as 1.2.0.3") << "1.2.3" << false;
         QTest::newRow("broadcast") << "255.255.255.255" << false;
+        QTest::newRow("this network") << "0.1.2.3" << false;
+        QTest::newRow("multicast") << "239.255.255.250" << false;
+        QTest::newRow("reserved") << "240.0.0.1" << false;
+        QTest::newRow("last unicast") << "223.255.255.254" << true;
     }
     // A typed address in a short or octal form set up a different computer.
     void typedAddresses()

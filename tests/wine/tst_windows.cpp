@@ -130,7 +130,7 @@ private slots:
             return;
         const QString line = QString::fromUtf8(log.readAll());
         // After the program's own name, the parameter text exactly.
-        const QString expected = QStringLiteral(" -NoProfile -ExecutionPolicy Bypass -File \"%1\" install -Server 192.0.2.10")
+        const QString expected = QStringLiteral(" -NoProfile -NonInteractive -ExecutionPolicy Bypass -File \"%1\" install -Server 192.0.2.10")
                                      .arg(QDir::toNativeSeparators(script()));
         QVERIFY2(line.endsWith(expected) && line.left(line.size() - expected.size()).contains("powershell", Qt::CaseInsensitive),
                  qPrintable(line));
