@@ -204,7 +204,8 @@ void ClockHistory::load()
     const bool sound = m_samples.size() == count && data.size() == kHeaderSize + qint64(count) * kEntrySize
         && data.size() == file.size();
     // A missed probe is placed when it went out, behind entries written before it.
-    std::stable_sort(m_samples.begin(), m_samples.end(), lessAt);
+    if (!std::is_sorted(m_samples.begin(), m_samples.end(), lessAt))
+        std::stable_sort(m_samples.begin(), m_samples.end(), lessAt);
     // Ages are measured from the record's own last entry here: the wall clock
     // may be far off at this moment.
     if (!m_samples.isEmpty()) {

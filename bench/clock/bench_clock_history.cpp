@@ -95,7 +95,7 @@ int main(int argc, char** argv)
         record.save();
         saveMs = double(t.nsecsElapsed()) / 1e6;
     }
-    std::printf("%-52s %8.2f ms (%lld KiB file)\n", "write a full day (at most once a minute)", saveMs,
+    std::printf("%-52s %8.2f ms (%lld KiB file)\n", "save a full day (GUI thread's part)", saveMs,
                 static_cast<long long>(QFileInfo(path).size() / 1024));
     QElapsedTimer t;
     t.start();
@@ -105,8 +105,10 @@ int main(int argc, char** argv)
                     static_cast<long long>(loaded.samples().size()));
     }
 #ifdef Q_OS_LINUX
-    // A day of watching on top of a full day: a reply every 10 s, the
-    // minute's save as the save timer would run it, then the exit.
+    // Three days of watching on top of a full day: a reply every 10 s, the
+    // minute's save as the save timer would run it, then the exit; the
+    // figures are per day.
+    constexpr int kDays = 3;
     const long long bytesBefore = bytesWritten();
     const int syncsBefore = g_syncs;
     QElapsedTimer dayTimer;
@@ -117,7 +119,7 @@ int main(int argc, char** argv)
         record.setClocks([start] { return start; }, [] { return qint64(0); });
         record.setTrueTime(start, 0);
         const qint64 from = start + 2LL * kDay * 10000 + 10000;
-        for (int i = 0; i < kDay; ++i) {
+        for (int i = 0; i < kDays * kDay; ++i) {
             record.recordReply(from + i * 10000LL, i % 7 - 3, 1 + i % 3, ClockState::Sync);
             if (i % 6 == 5) {
                 QElapsedTimer one;
@@ -127,9 +129,9 @@ int main(int argc, char** argv)
             }
         }
     }
-    std::printf("%-52s %8.2f MB, %d syncs (%.1f s in all, longest save %.2f ms)\n",
-                "a day of watching writes", double(bytesWritten() - bytesBefore) / 1e6, g_syncs - syncsBefore,
-                double(dayTimer.nsecsElapsed()) / 1e9, longestSaveMs);
+    std::printf("%-52s %8.2f MB, %.1f syncs (%.1f s of saving, longest save on the GUI thread %.2f ms)\n",
+                "a day of watching writes", double(bytesWritten() - bytesBefore) / 1e6 / kDays,
+                double(g_syncs - syncsBefore) / kDays, double(dayTimer.nsecsElapsed()) / 1e9 / kDays, longestSaveMs);
 #endif
     return 0;
 }
