@@ -2,8 +2,11 @@
 #include "adminstep.h"
 #include "clienttray.h"
 #include "loginentry.h"
+#include "scriptsafety_win.h"
 
 #include <QtTest>
+
+#include <map>
 
 #include <windows.h>
 #include <aclapi.h>
@@ -17,6 +20,31 @@ LONG setValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* d
 {
     return RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, size);
 }
+
+const wchar_t kAdminsOnly[] = L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+const wchar_t kUsersMayChange[] = L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;BU)";
+
+// Windows as a table: a final path and a drive type per entry, and every
+// file and folder closed to users unless named open.
+struct TableSource : ScriptSafety::Source {
+    std::wstring spelled, final, open;
+    wchar_t remoteDrive = 0;
+    std::wstring finalPath(const std::wstring& path) const override
+    {
+        return path == spelled && !final.empty() ? final : L"\\\\?\\" + path;
+    }
+    unsigned driveType(const std::wstring& root) const override
+    {
+        return towupper(root[0]) == remoteDrive ? DRIVE_REMOTE : DRIVE_FIXED;
+    }
+    void* securityDescriptor(const std::wstring& path) const override
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(path == open ? kUsersMayChange : kAdminsOnly,
+                                                             SDDL_REVISION_1, &descriptor, nullptr);
+        return descriptor;
+    }
+};
 } // namespace
 
 class TstWinSetup : public QObject {
@@ -56,6 +84,46 @@ private slots:
         QCOMPARE(setValue(kPersonalize, L"AppsUseLightTheme", REG_DWORD, &light, sizeof light), LONG(ERROR_SUCCESS));
         QCOMPARE(setValue(kPersonalize, L"SystemUsesLightTheme", REG_DWORD, &dark, sizeof dark), LONG(ERROR_SUCCESS));
         QVERIFY(!ClientTray::systemSchemeIsLight());
+    }
+
+    void scriptPathRules_data()
+    {
+        QTest::addColumn<QString>("spelled");
+        QTest::addColumn<QString>("final");     // empty: the spelled path itself
+        QTest::addColumn<QString>("open");      // a folder users may change
+        QTest::addColumn<QString>("remote");    // a drive letter mapped to a share
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("why");
+        const QString script = "\\tavrin-pellum.ps1", programFiles = "C:\\Program Files\\Tavrin Pellum";
+        const QString notLocal = "is not on a local fixed drive";
+        QTest::newRow("Program Files") << programFiles + script << "" << "" << "" << "" << "";
+        QTest::newRow("share root") << "\\\\fileserver\\tools" + script << "" << "" << ""
+                                    << "\\\\fileserver\\tools" + script << notLocal;
+        QTest::newRow("junction into a folder users may change")
+            << programFiles + script << "\\\\?\\C:\\Users\\Public\\Pellum" + script << "C:\\Users\\Public\\Pellum" << ""
+            << "C:\\Users\\Public\\Pellum" << "can be changed by users who are not administrators";
+        QTest::newRow("mapped drive") << "Z:\\Pellum" + script << "\\\\?\\UNC\\fileserver\\tools\\Pellum" + script << ""
+                                      << "Z" << "Z:\\Pellum" + script << notLocal;
+        QTest::newRow("mapped drive reported fixed")
+            << "Z:\\Pellum" + script << "\\\\?\\UNC\\fileserver\\tools\\Pellum" + script << "" << ""
+            << "\\\\fileserver\\tools\\Pellum" + script << notLocal;
+    }
+    // A script on a share, behind a junction or on a mapped drive was judged by the path as spelled and run elevated.
+    void scriptPathRules()
+    {
+        QFETCH(QString, spelled);
+        QFETCH(QString, remote);
+        TableSource source;
+        source.spelled = spelled.toStdWString();
+        QFETCH(QString, final);
+        QFETCH(QString, open);
+        source.final = final.toStdWString();
+        source.open = open.toStdWString();
+        source.remoteDrive = remote.isEmpty() ? 0 : remote.at(0).unicode();
+        std::wstring where;
+        const std::wstring why = ScriptSafety::tamperReason(source.spelled, &where, source);
+        QTEST(QString::fromStdWString(why), "why");
+        QTEST(QString::fromStdWString(where), "where");
     }
 
     void scriptOthersCanChangeIsNotElevated()
