@@ -258,7 +258,9 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message)
     const std::wstring why = hold.check(native, &where, &held);
     if (!why.empty()) {
         if (message)
-            *message = QStringLiteral("The setup script will not run elevated: %1 %2.")
+            *message = QStringLiteral("The setup script will not run elevated: %1 %2. Install Tavrin Pellum with "
+                                      "its installer, or move the program's folder where only administrators can "
+                                      "change it, such as Program Files.")
                            .arg(QString::fromStdWString(where), QString::fromStdWString(why));
         return AdminStepResult::Failed;
     }

@@ -1,6 +1,7 @@
 #include "alertwindow.h"
 
 #include "clockwatcher.h"
+#include "screenfit.h"
 #include "instfonts.h"
 #include "instled.h"
 #include "statustexts.h"
@@ -11,6 +12,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QTimeEdit>
 #include <QVBoxLayout>
@@ -38,9 +42,15 @@ const char* const kAlertStyleSheet =
     "QPushButton[role=\"set\"]:hover { background: #ff6a60; }\n"
     // Keyboard focus: a white ring, the padding giving back the extra pixel.
     "QPushButton:focus { border: 2px solid #ffffff; padding: 5px 11px; outline: none; }\n"
-    "QPushButton[role=\"set\"]:focus { border: 2px solid #ffffff; padding: 7px 17px; }\n";
+    "QPushButton[role=\"set\"]:focus { border: 2px solid #ffffff; padding: 7px 17px; }\n"
+    "QScrollBar:vertical { background: #100202; width: 10px; margin: 0; }\n"
+    "QScrollBar::handle:vertical { background: rgba(255,90,82,0.45); border-radius: 4px; min-height: 24px; }\n"
+    "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }\n";
 
 const QColor kWindowFill(0x2a, 0x06, 0x06);
+constexpr int kPreferredWidth = 640;
+// Room for a title bar the window system adds before the window is shown.
+constexpr int kTitleBarAllowance = 32;
 const QColor kWindowEdge(0xff, 0x45, 0x3a);
 
 QLabel* makeLabel(const QString& text, const char* role, const QFont& font, QWidget* parent)
@@ -85,7 +95,6 @@ AlertWindow::AlertWindow(ClockWatcher* watcher_, QWidget* parent)
 
 void AlertWindow::buildLayout()
 {
-    setFixedWidth(640);
     setWindowTitle(tr("Tavrin Pellum: clock alert"));
     setStyleSheet(QString::fromLatin1(kAlertStyleSheet));
 
@@ -101,13 +110,27 @@ void AlertWindow::buildLayout()
     header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     outer->addWidget(header);
 
-    auto* body = new QVBoxLayout;
+    // On a short screen the body scrolls rather than squeezing the digits.
+    scroller = new QScrollArea(this);
+    scroller->setObjectName(QStringLiteral("alertScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+    scroller->viewport()->setAutoFillBackground(false);
+    auto* content = new QWidget(scroller);
+    content->setAutoFillBackground(false);
+    scroller->setWidget(content);
+    outer->addWidget(scroller, 1);
+
+    auto* body = new QVBoxLayout(content);
     body->setContentsMargins(20, 16, 20, 18);
     body->setSpacing(12);
-    outer->addLayout(body);
 
     QLabel* title = makeLabel(tr("This computer's clock is wrong"), "title", Inst::uiFont(26, 700), this);
     title->setObjectName(QStringLiteral("alertTitle"));
+    title->setWordWrap(true);
     body->addWidget(title);
 
     auto* panel = new QFrame(this);
@@ -128,6 +151,7 @@ void AlertWindow::buildLayout()
     clockLine = makeLabel(QString(), "clockline", Inst::monoFont(12.5, 400), panel);
     clockLine->setObjectName(QStringLiteral("clockLine"));
     clockLine->setAlignment(Qt::AlignHCenter);
+    clockLine->setWordWrap(true);
     clockLine->setTextFormat(Qt::PlainText);
     clockLine->setStyleSheet(QStringLiteral("border: none;"));
     panelLayout->addWidget(clockLine);
@@ -148,30 +172,35 @@ void AlertWindow::buildLayout()
 
     const QFont captionFont = Inst::monoFont(10.5, 600, 1.2);
     const QFont editorFont = Inst::monoFont(15, 500);
-    auto* editRow = new QHBoxLayout;
+    // The set button goes under the editors when the window is narrow.
+    editRow = new QBoxLayout(QBoxLayout::LeftToRight);
     editRow->setSpacing(10);
-    editRow->addWidget(makeLabel(tr("DATE"), "caption", captionFont, this));
+    auto* editors = new QHBoxLayout;
+    editors->setSpacing(10);
+    editRow->addLayout(editors);
+    editors->addWidget(makeLabel(tr("DATE"), "caption", captionFont, this));
     dateEditor = new QDateEdit(this);
     dateEditor->setObjectName(QStringLiteral("dateEditor"));
     dateEditor->setFont(editorFont);
     dateEditor->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     dateEditor->setAccessibleName(tr("Date"));
-    editRow->addWidget(dateEditor);
-    editRow->addSpacing(6);
-    editRow->addWidget(makeLabel(tr("TIME"), "caption", captionFont, this));
+    editors->addWidget(dateEditor);
+    editors->addSpacing(6);
+    editors->addWidget(makeLabel(tr("TIME"), "caption", captionFont, this));
     timeEditor = new QTimeEdit(this);
     timeEditor->setObjectName(QStringLiteral("timeEditor"));
     timeEditor->setFont(editorFont);
     timeEditor->setDisplayFormat(QStringLiteral("HH:mm:ss"));
     timeEditor->setAccessibleName(tr("Time"));
-    editRow->addWidget(timeEditor);
+    editors->addWidget(timeEditor);
+    editors->addStretch();
     editRow->addStretch();
     setButton = makeButton(tr("SET THE CLOCK"), Inst::monoFont(15, 600), this);
     setButton->setObjectName(QStringLiteral("setClockButton"));
     setButton->setProperty("role", QByteArray("set"));
     setButton->setToolTip(tr("Set this computer's clock to the date and time entered. "
                              "Asks for an administrator password."));
-    editRow->addWidget(setButton);
+    editRow->addWidget(setButton, 0, Qt::AlignLeft);
     body->addLayout(editRow);
 
     auto* noteRow = new QHBoxLayout;
@@ -245,6 +274,9 @@ void AlertWindow::refresh()
         timeEditor->setTime(lastSync.time());
     }
     updateSetButton();
+    // A text that grew by a line (the server answering now) must not squeeze the digits.
+    if (isVisible())
+        fitToScreen(false);
 }
 
 QDateTime AlertWindow::enteredLocal() const
@@ -279,16 +311,45 @@ void AlertWindow::paintEvent(QPaintEvent*)
     painter.drawRect(rect().adjusted(1, 1, -1, -1));
 }
 
+void AlertWindow::fitToScreen(bool arrange)
+{
+    QWidget* content = scroller->widget();
+    const int bar = scroller->verticalScrollBar()->sizeHint().width();
+    QSize room(kPreferredWidth, QWIDGETSIZE_MAX);
+    if (const QScreen* where = screen()) {
+        QMargins frame(0, kTitleBarAllowance, 0, 0);
+        if (isVisible() && frameGeometry() != geometry()) {
+            const QRect outer = frameGeometry(), inner = geometry();
+            frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        }
+        room = where->availableGeometry().marginsRemoved(frame).size();
+    }
+    if (arrange) {
+        const QMargins margins = content->layout()->contentsMargins();
+        const int oneRow = editRow->itemAt(0)->minimumSize().width() + editRow->spacing()
+            + setButton->minimumSizeHint().width() + margins.left() + margins.right();
+        editRow->setDirection(oneRow + bar + 4 > room.width() ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+    }
+    // Nothing is cut sideways: the body keeps its own width, a scroll bar included.
+    const int least = content->minimumSizeHint().width() + bar + 4;
+    scroller->setMinimumWidth(least - 4);
+    layout()->activate(); // the window's least size follows at once, not at the next event
+    const int width = qMax(least, qMin(kPreferredWidth, room.width()));
+    // The wrapped texts decide the height; measure them at the real width.
+    const int header = layout()->itemAt(0)->sizeHint().height();
+    const int needed = header + content->heightForWidth(width - 4 - bar) + 4;
+    resize(width, qMax(qMin(needed, room.height()), minimumSizeHint().height()));
+    moveOntoScreen(this);
+}
+
 void AlertWindow::showEvent(QShowEvent* event)
 {
     // A window coming back from the task bar keeps what the user typed.
     if (!event->spontaneous()) {
         editorsFilled = false;
         refresh();
-        // The wrapped texts decide the height; measure them at the real width.
-        const int fitted = heightForWidth(width());
-        if (fitted > 0)
-            resize(width(), fitted);
+        fitToScreen(true);
     }
     QWidget::showEvent(event);
     emit shownOrPutAway();

@@ -6,9 +6,11 @@
 
 class ClockWatcher;
 class InstLed;
+class QBoxLayout;
 class QDateEdit;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QTimeEdit;
 
 // The red window raised when the clock reads earlier than its last sync.
@@ -48,8 +50,14 @@ private:
     void onSetClicked();
     void onActionClicked();
     void updateSetButton();
+    // Takes the preferred width and the height the texts need, within the
+    // room the screen leaves; what does not fit scrolls. `arrange` also
+    // puts the set button under the editors when the row is too wide.
+    void fitToScreen(bool arrange);
 
     QPointer<ClockWatcher> watcher;
+    QScrollArea* scroller = nullptr;
+    QBoxLayout* editRow = nullptr;
     InstLed* clockDisplay = nullptr;
     QLabel* clockLine = nullptr;
     QLabel* explanation = nullptr;

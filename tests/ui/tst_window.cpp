@@ -16,7 +16,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -121,6 +123,63 @@ private slots:
         QVERIFY(set->isEnabled());
         delete watcher;
         alert.refresh();
+    }
+
+    void digitsWhole_data()
+    {
+        QTest::addColumn<QString>("scale");
+        QTest::addColumn<QSize>("screen");
+        QTest::newRow("100 %, 800x600") << "1" << QSize(800, 600);
+        QTest::newRow("150 %, 800x600") << "1.5" << QSize(800, 600);
+        QTest::newRow("200 %, 1366x768") << "2" << QSize(1366, 768);
+    }
+    // The big digits were cut off at 150 % or on an 800x600 screen, and when a text grew by a line once shown.
+    void digitsWhole()
+    {
+        QFETCH(QString, scale);
+        QFETCH(QSize, screen);
+        if (qEnvironmentVariable("QT_SCALE_FACTOR") != scale) { // the scale is fixed once the application exists
+            QTemporaryDir dir;
+            QFile config(dir.filePath(QStringLiteral("screen.json")));
+            QVERIFY(config.open(QIODevice::WriteOnly));
+            config.write(QStringLiteral(R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": %1, "height": %2,
+                                            "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                             .arg(screen.width()).arg(screen.height()).toUtf8());
+            config.close();
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config.fileName());
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("digitsWhole:") + QTest::currentDataTag()});
+            QVERIFY(child.waitForFinished(60000));
+            QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+            return;
+        }
+        QSettings().setValue(QStringLiteral("clock/lastSyncUtcMs"), kNow + 3600000);
+        ClockWatcher watcher;
+        AlertWindow alert(&watcher);
+        PellumWindow window(&watcher);
+        window.show();
+        alert.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&alert) && QTest::qWaitForWindowExposed(&window));
+        watcher.setServer(QStringLiteral("10.0.0.5"), QStringLiteral("Lab bench ").repeated(4)); // longer texts, once shown
+        alert.refresh();
+        QTest::qWait(50);
+        const QRect room = alert.screen()->availableGeometry(), at = alert.geometry();
+        QVERIFY2(room.contains(at), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height())));
+        for (QWidget* shown : {static_cast<QWidget*>(&alert), static_cast<QWidget*>(&window)}) {
+            for (InstLed* led : shown->findChildren<InstLed*>()) {
+                if (led->text().isEmpty() || !led->isVisibleTo(shown))
+                    continue;
+                const QRect digits(QPoint(), led->sizeHint()); // the box the digits and their glow paint in
+                QVERIFY2(QRegion(digits).subtracted(led->visibleRegion()).isEmpty(),
+                         qPrintable(QStringLiteral("%1 shows %2x%3 of %4x%5").arg(led->objectName())
+                                        .arg(led->visibleRegion().boundingRect().width()).arg(led->visibleRegion().boundingRect().height())
+                                        .arg(digits.width()).arg(digits.height())));
+            }
+        }
     }
 
     // A name off the network was read as markup, or widened a window; "Quit Pellum" in the set-up box quit early.

@@ -14,6 +14,7 @@
 #   PELLUM_NETNS_PREFIX   namespace names start with it (default pwine)
 #   PELLUM_XVFB_DISPLAYS  display numbers to try, e.g. "220 221"; default: any free
 #   PELLUM_XVFB_SCREEN    the screen, default 1280x800x24
+#   PELLUM_WINE_INSTALLED a Qt Test program runs from a copy under Program Files
 set -u
 wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
 if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null || [ ! -x "$wine" ] || ! command -v Xvfb >/dev/null; then
@@ -100,6 +101,15 @@ if [ "${1:-}" = --sh ]; then
     shift
     inside bash "$@"
 else
+    # PELLUM_WINE_INSTALLED=1: the program runs from a folder under Program
+    # Files that only administrators can change, as an installed one would,
+    # wherever the build lies (a build under /tmp is open to every user).
+    if [ -n "${PELLUM_WINE_INSTALLED:-}" ]; then
+        installed="$C/Program Files/Tavrin Pellum tests"
+        mkdir -p "$installed" && chmod 755 "$C/Program Files" "$installed" || exit 1
+        cp "$1" "$installed/" && chmod 755 "$installed/$(basename "$1")" || exit 1
+        set -- "$installed/$(basename "$1")" "${@:2}"
+    fi
     # A Qt Test program: Wine does not pass its standard output on, so the
     # log goes to a file that is shown afterwards.
     inside "$WINE" "$@" -o "Z:$work/result.txt,txt"

@@ -150,8 +150,10 @@ private slots:
         QString message;
         QCOMPARE(runAdminStep({QStringLiteral("sync")}, &message), AdminStepResult::Failed);
         QFile::remove(scriptBeside());
+        // Named where the fault is, and said what the user does about it.
         QVERIFY2(message.startsWith(QStringLiteral("The setup script will not run elevated: %1 ")
-                                        .arg(QDir::toNativeSeparators(scriptBeside()))),
+                                        .arg(QDir::toNativeSeparators(scriptBeside())))
+                     && message.contains(QStringLiteral("Install Tavrin Pellum with its installer")),
                  qPrintable(message));
     }
 };
