@@ -19,27 +19,39 @@
 
 #include <cmath>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 const QColor kLightInk(236, 237, 240);
 const QColor kDarkInk(28, 30, 34);
 constexpr double kDimAlpha = 0.3;
 
-// The lamp drawn afresh at whatever size the platform asks for. Windows asks
-// for its small-icon size, 16 px at 100 % and 20, 24, 28, 32, 40, 48 px at
-// 125 % to 300 %: an icon of 16 and 32 px images was scaled to those, and
-// blurred.
+// The lamp drawn afresh at whatever size the platform asks for. Windows'
+// notification area shows its small-icon size, 16 px at 100 % and 20, 24,
+// 28, 32, 40, 48 px at 125 % to 300 %: an icon of 16 and 32 px images was
+// scaled to those, and blurred.
 class LampIconEngine : public QIconEngine {
 public:
     LampIconEngine(ClockState state, bool lit, bool darkInk) : state(state), lit(lit), darkInk(darkInk) {}
 
+    // In device pixels: QIcon asks for the size times the screen's scale.
     QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
     {
-        return ClientTray::paintLamp(state, lit, darkInk, qMin(size.width(), size.height()), 1.0);
-    }
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale) override
-    {
-        return ClientTray::paintLamp(state, lit, darkInk, qMin(size.width(), size.height()), scale);
+        int side = qMin(size.width(), size.height());
+#ifdef Q_OS_WIN
+        // Qt's tray asks for the small-icon size times the screen's scale
+        // again (25 px at 125 %), which Windows would shrink back, blurred.
+        const int small = GetSystemMetrics(SM_CXSMICON);
+        if (small > 0)
+            side = qMin(side, small);
+#endif
+        return ClientTray::paintLamp(state, lit, darkInk, side, 1.0);
     }
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override
     {

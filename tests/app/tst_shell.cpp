@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -86,27 +85,6 @@ private slots:
         ::setrlimit(RLIMIT_FSIZE, &limit);
         delete second;
         QVERIFY(!claimed && running.waitForNewConnection(1000));
-    }
-
-    // Any client of the instance server, one that sent nothing or garbage among them, brought the window forward.
-    void onlyShowRequestShows()
-    {
-        QTemporaryDir runtime;
-        QLocalServer server;
-        QVERIFY(server.listen(runtime.filePath("instance")));
-        int shown = 0;
-        answerShowRequests(&server, &server, [&shown] { ++shown; });
-        for (const QByteArray& request : {QByteArray(), QByteArray("show"), QByteArray("SHOW\n"),
-                                         QByteArray("show\nshow\n"), QByteArray("show\n")}) {
-            QLocalSocket client;
-            client.connectToServer(server.fullServerName());
-            QVERIFY(client.waitForConnected(1000));
-            client.write(request);
-            client.waitForBytesWritten(1000);
-            client.disconnectFromServer();
-            QTest::qWait(100);
-        }
-        QCOMPARE(shown, 1);
     }
 
     void lockFileNamedForAnyUser()

@@ -69,9 +69,11 @@ if [ -x "$close" ]; then
 fi
 # Only a well-formed request from a second launch brings it forward.
 if [ -n "$probe" ] && [ -x "$close" ]; then
+    # The pipe is named as the lock beside it: from the user's SID.
+    pipe=$(basename "$C"/users/*/Temp/com.tavrin.pellum.app.instance.s-1-5-*.lock .lock)
     for request in read "send show" "send SHOW\\n" "send show\\nshow\\n" "send hello\\n"; do
         # shellcheck disable=SC2086
-        "$WINE" "$probe" $request || fail "pipe client ($request) did not reach the instance's pipe"
+        "$WINE" "$probe" "$pipe" $request || fail "pipe client ($request) did not reach the pipe $pipe"
     done
     sleep 2.5
     hidden || fail "a pipe client that sent no \"show\\n\" brought the window forward"

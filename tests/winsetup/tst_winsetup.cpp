@@ -86,43 +86,47 @@ private slots:
         QVERIFY(!ClientTray::systemSchemeIsLight());
     }
 
+    // At 125 % the tray got Qt's small-icon size times the scale again, which Windows shrank, blurred.
+    void trayLampAtTheSmallIconSize()
+    {
+        const QIcon icon = ClientTray::lampIcon(ClockState::Sync, true, false);
+        const QSize small(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
+        // As Qt's Windows tray asks on a screen at 125 %.
+        QCOMPARE(icon.pixmap(small, 1.25).size(), small);
+    }
+
     void scriptPathRules_data()
     {
-        QTest::addColumn<QString>("spelled");
-        QTest::addColumn<QString>("final");     // empty: the spelled path itself
-        QTest::addColumn<QString>("open");      // a folder users may change
-        QTest::addColumn<QString>("remote");    // a drive letter mapped to a share
-        QTest::addColumn<QString>("where");
-        QTest::addColumn<QString>("why");
-        const QString script = "\\tavrin-pellum.ps1", programFiles = "C:\\Program Files\\Tavrin Pellum";
-        const QString notLocal = "is not on a local fixed drive";
-        QTest::newRow("Program Files") << programFiles + script << "" << "" << "" << "" << "";
-        QTest::newRow("share root") << "\\\\fileserver\\tools" + script << "" << "" << ""
-                                    << "\\\\fileserver\\tools" + script << notLocal;
+        // The path as spelled, as Windows resolves it ("": the same), a folder users may change,
+        // a drive letter mapped to a share, then where the refusal points and why ("": none).
+        for (const char* column : {"spelled", "final", "open", "remote", "where", "why"})
+            QTest::addColumn<QString>(column);
+        const QString ps1 = "\\tavrin-pellum.ps1", installed = "C:\\Program Files\\Tavrin Pellum" + ps1,
+                      share = "\\\\fileserver\\tools\\Pellum" + ps1, notLocal = "is not on a local fixed drive";
+        QTest::newRow("Program Files") << installed << "" << "" << "" << "" << "";
+        QTest::newRow("share root") << share << "" << "" << "" << share << notLocal;
         QTest::newRow("junction into a folder users may change")
-            << programFiles + script << "\\\\?\\C:\\Users\\Public\\Pellum" + script << "C:\\Users\\Public\\Pellum" << ""
+            << installed << "\\\\?\\C:\\Users\\Public\\Pellum" + ps1 << "C:\\Users\\Public\\Pellum" << ""
             << "C:\\Users\\Public\\Pellum" << "can be changed by users who are not administrators";
-        QTest::newRow("mapped drive") << "Z:\\Pellum" + script << "\\\\?\\UNC\\fileserver\\tools\\Pellum" + script << ""
-                                      << "Z" << "Z:\\Pellum" + script << notLocal;
-        QTest::newRow("mapped drive reported fixed")
-            << "Z:\\Pellum" + script << "\\\\?\\UNC\\fileserver\\tools\\Pellum" + script << "" << ""
-            << "\\\\fileserver\\tools\\Pellum" + script << notLocal;
+        QTest::newRow("mapped drive") << "Z:\\Pellum" + ps1 << "\\\\?\\UNC" + share.mid(1) << "" << "Z"
+                                      << "Z:\\Pellum" + ps1 << notLocal;
+        QTest::newRow("mapped drive reported fixed") << "Z:\\Pellum" + ps1 << "\\\\?\\UNC" + share.mid(1) << ""
+                                                     << "" << share << notLocal;
     }
     // A script on a share, behind a junction or on a mapped drive was judged by the path as spelled and run elevated.
     void scriptPathRules()
     {
         QFETCH(QString, spelled);
+        QFETCH(QString, final);
+        QFETCH(QString, open);
         QFETCH(QString, remote);
         TableSource source;
         source.spelled = spelled.toStdWString();
-        QFETCH(QString, final);
-        QFETCH(QString, open);
         source.final = final.toStdWString();
         source.open = open.toStdWString();
         source.remoteDrive = remote.isEmpty() ? 0 : remote.at(0).unicode();
         std::wstring where;
-        const std::wstring why = ScriptSafety::tamperReason(source.spelled, &where, source);
-        QTEST(QString::fromStdWString(why), "why");
+        QTEST(QString::fromStdWString(ScriptSafety::tamperReason(source.spelled, &where, source)), "why");
         QTEST(QString::fromStdWString(where), "where");
     }
 
