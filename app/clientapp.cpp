@@ -7,11 +7,11 @@
 #include "historywindow.h"
 #include "loginentry.h"
 #include "pellumwindow.h"
+#include "singleinstance.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -40,6 +40,15 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
     watcher = new ClockWatcher(this);
     window = new PellumWindow(watcher);
     alertWindow = new AlertWindow(watcher);
+    // The permission prompt belongs to the window the user acted in (the
+    // alert's clock setting, a flow of the main window), else to the main
+    // window while it is shown.
+    AdminStep::setPromptOwner([this]() -> quintptr {
+        QWidget* owner = QApplication::activeWindow();
+        if (!owner && window && window->isVisible())
+            owner = window;
+        return owner ? quintptr(owner->window()->winId()) : 0;
+    });
 
     connect(window, &PellumWindow::watchingToggled, this, [this](bool on) {
         setWatching(on);
@@ -85,6 +94,7 @@ ClientApp::ClientApp(bool launchedAtLogin, QObject* parent)
 ClientApp::~ClientApp()
 {
     qApp->removeEventFilter(this);
+    AdminStep::setPromptOwner(nullptr);
     delete historyWindow;
     historyWindow = nullptr;
     delete alertWindow;
@@ -99,12 +109,7 @@ void ClientApp::start(QLocalServer* server)
     if (!server)
         return;
     server->setParent(this);
-    connect(server, &QLocalServer::newConnection, this, [this] {
-        // Any client means "show yourself"; its bytes are never read.
-        while (QLocalSocket* client = instanceServer->nextPendingConnection())
-            client->deleteLater();
-        showMainWindow();
-    });
+    answerShowRequests(server, this, [this] { showMainWindow(); });
 }
 
 void ClientApp::setWatching(bool on)

@@ -9,7 +9,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrin Pellum"));
-    QApplication::setApplicationVersion(QStringLiteral("1.7.0"));
+    QApplication::setApplicationVersion(QStringLiteral(PELLUM_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Quorrel Two"));
 
     QLocalServer* server = nullptr;

@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #ifdef Q_OS_WIN
@@ -14,6 +15,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <sddl.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,15 +26,106 @@ constexpr int kGuardWaitMs = 300;
 // How long a launch keeps asking an instance that holds the lock but does
 // not answer yet (it may be between taking the lock and listening).
 constexpr int kHandOverPatienceMs = 3000;
+// The one request the instance acts on, and how long a client has to send it.
+constexpr char kShowRequest[] = "show\n";
+constexpr int kShowRequestSize = 5;
+constexpr int kRequestPatienceMs = 2000;
 
 #ifdef Q_OS_WIN
+// The user of a process token as a SID text ("S-1-5-21-…"); empty when it cannot be read.
+QString tokenUserSid(HANDLE process)
+{
+    QString text;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return text;
+    alignas(TOKEN_USER) BYTE buffer[256];
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)
+        && ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = QString::fromWCharArray(sid);
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
+}
+
+QString currentUserSid()
+{
+    return tokenUserSid(GetCurrentProcess());
+}
+
+// Whether process `pid` runs as this process's user.
+bool runsAsThisUser(ULONG pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return false;
+    const QString sid = tokenUserSid(process);
+    CloseHandle(process);
+    return !sid.isEmpty() && sid == currentUserSid();
+}
+
+HANDLE pipeOf(const QLocalSocket& socket)
+{
+    return reinterpret_cast<HANDLE>(socket.socketDescriptor());
+}
+
+// The instance at the other end is this user's: a pipe of that name made by
+// another account is never told anything.
+bool serverIsThisUsers(const QLocalSocket& socket)
+{
+    ULONG pid = 0;
+    return GetNamedPipeServerProcessId(pipeOf(socket), &pid) && pid && runsAsThisUser(pid);
+}
+
+// A client on this computer running as this user. A remote client is known
+// by its computer name: for a local one the call fails (ERROR_PIPE_LOCAL).
+// Looked up when needed, since Wine lacks it (and has no remote clients).
+bool clientIsThisUsers(const QLocalSocket& socket)
+{
+    using ComputerName = BOOL(WINAPI*)(HANDLE, LPWSTR, ULONG);
+    static const auto computerName = reinterpret_cast<ComputerName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeClientComputerNameW")));
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+    if (computerName && computerName(pipeOf(socket), computer, sizeof computer))
+        return false;
+    ULONG pid = 0;
+    return GetNamedPipeClientProcessId(pipeOf(socket), &pid) && pid && runsAsThisUser(pid);
+}
+
+// Takes the pipe name before Qt listens on it. The first instance of a pipe
+// fixes its security, and Qt would join a pipe another account made first
+// (FILE_FLAG_FIRST_PIPE_INSTANCE refuses that). Only this user may open it,
+// never over the network (a deny entry for NETWORK logons, and
+// PIPE_REJECT_REMOTE_CLIENTS). The handle is closed once Qt's own instances
+// stand, which keep the pipe and its security.
+HANDLE claimPipeName(const QString& name)
+{
+    const QString sid = currentUserSid();
+    if (sid.isEmpty())
+        return INVALID_HANDLE_VALUE;
+    const std::wstring sddl = QStringLiteral("D:P(D;;GA;;;NU)(A;;GA;;;%1)").arg(sid).toStdWString();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    const std::wstring path = (QStringLiteral("\\\\.\\pipe\\") + name).toStdWString();
+    HANDLE pipe = CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                   PIPE_UNLIMITED_INSTANCES, 0, 0, 0, &attributes);
+    LocalFree(descriptor);
+    return pipe;
+}
+
 // Windows keeps a background process from raising its window; the launch the
 // user just started may hand that right on (AllowSetForegroundWindow), here to
 // the process at the other end of the pipe.
 void letInstanceComeForward(const QLocalSocket& socket)
 {
     ULONG pid = 0;
-    if (GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(socket.socketDescriptor()), &pid) && pid)
+    if (GetNamedPipeServerProcessId(pipeOf(socket), &pid) && pid)
         AllowSetForegroundWindow(pid);
 }
 #else
@@ -55,9 +148,11 @@ bool handOver(const QString& path)
     if (!socket.waitForConnected(kGuardWaitMs))
         return false;
 #ifdef Q_OS_WIN
+    if (!serverIsThisUsers(socket))
+        return false;
     letInstanceComeForward(socket);
 #endif
-    socket.write("show\n", 5);
+    socket.write(kShowRequest, kShowRequestSize);
     socket.waitForBytesWritten(kGuardWaitMs);
     return true;
 }
@@ -65,6 +160,14 @@ bool handOver(const QString& path)
 
 QString instanceServerName()
 {
+#ifdef Q_OS_WIN
+    // Pipe names are one namespace for the whole computer, and USERNAME is
+    // neither unique (a local and a domain "alice") nor fixed (the user sets
+    // it): the account's SID is both.
+    const QString sid = currentUserSid();
+    if (!sid.isEmpty())
+        return QStringLiteral("com.tavrin.pellum.app.instance.") + sid.toLower();
+#endif
     QString user = QString::fromLocal8Bit(qgetenv("USERNAME"));
 #ifndef Q_OS_WIN
     // Most Linux sessions have no USERNAME; without the login name two users
@@ -146,7 +249,18 @@ bool claimSingleInstance(QLocalServer** server)
     // instance; without it, by one that did not answer.
     QLocalServer::removeServer(path);
     auto* local = new QLocalServer();
-    if (local->listen(path) && lock)
+    local->setSocketOptions(QLocalServer::UserAccessOption);
+#ifdef Q_OS_WIN
+    // Another account holding the name leaves this instance deaf to later
+    // launches, but the lock still keeps them from starting a second one.
+    const HANDLE claim = claimPipeName(path);
+    const bool keepLock = claim == INVALID_HANDLE_VALUE || local->listen(path);
+    if (claim != INVALID_HANDLE_VALUE)
+        CloseHandle(claim);
+#else
+    const bool keepLock = local->listen(path);
+#endif
+    if (keepLock && lock)
         QObject::connect(local, &QObject::destroyed, [lock] { delete lock; });
     else
         delete lock; // no guard: later launches start on their own, as they always did
@@ -155,6 +269,38 @@ bool claimSingleInstance(QLocalServer** server)
     else
         delete local;
     return true;
+}
+
+void answerShowRequests(QLocalServer* server, QObject* context, const std::function<void()>& show)
+{
+    QObject::connect(server, &QLocalServer::newConnection, context, [server, show] {
+        while (QLocalSocket* client = server->nextPendingConnection()) {
+            const auto drop = [client] {
+                client->abort();
+                client->deleteLater();
+            };
+#ifdef Q_OS_WIN
+            if (!clientIsThisUsers(*client)) {
+                drop();
+                continue;
+            }
+#endif
+            // A client that stays silent, or opened the pipe only to read,
+            // is let go without an answer.
+            QTimer::singleShot(kRequestPatienceMs, client, drop);
+            QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+            QObject::connect(client, &QLocalSocket::readyRead, client, [client, show, drop] {
+                const QByteArray got = client->peek(kShowRequestSize + 1);
+                const QByteArray wanted(kShowRequest, kShowRequestSize);
+                if (got.size() < kShowRequestSize && wanted.startsWith(got))
+                    return; // the rest is on its way
+                const bool wellFormed = got == wanted;
+                drop();
+                if (wellFormed)
+                    show();
+            });
+        }
+    });
 }
 
 bool launchedAtLogin(const QStringList& arguments)

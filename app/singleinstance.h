@@ -3,9 +3,13 @@
 #include <QString>
 #include <QStringList>
 
-class QLocalServer;
+#include <functional>
 
-// Name of the per-user local server that guards against a second instance.
+class QLocalServer;
+class QObject;
+
+// Name of the per-user local server that guards against a second instance:
+// on Windows from the account's SID, elsewhere from the user's name.
 QString instanceServerName();
 
 // The folder that holds the instance socket and its lock: on Unix the user's
@@ -27,6 +31,11 @@ QString instanceLockPath();
 // destroyed. False when a running instance answered and was told to show
 // itself.
 bool claimSingleInstance(QLocalServer** server);
+
+// Runs `show` for every client that sends exactly "show\n" (on Windows only
+// a local one of this user); anything else, or nothing within 2 s, is
+// dropped unanswered. The connections live as long as `context`.
+void answerShowRequests(QLocalServer* server, QObject* context, const std::function<void()>& show);
 
 // True when the argument list holds "--login" as a whole element.
 bool launchedAtLogin(const QStringList& arguments);

@@ -22,6 +22,19 @@
 
 namespace AdminStep {
 
+namespace {
+std::function<quintptr()>& promptOwner()
+{
+    static std::function<quintptr()> owner;
+    return owner;
+}
+} // namespace
+
+void setPromptOwner(const std::function<quintptr()>& owner)
+{
+    promptOwner() = owner;
+}
+
 QString missingScriptMessage(const QString& scriptPath)
 {
 #ifdef Q_OS_WIN
@@ -201,7 +214,9 @@ bool runScriptElevated(const QString& script, const QStringList& args, int* exit
 #ifdef Q_OS_WIN
     const std::wstring parameters = AdminStep::powerShellParameters(script, args).toStdWString();
     unsigned long code = 1;
-    if (!ElevatedLaunch::runPowerShellElevated(parameters, &code))
+    const auto& owner = AdminStep::promptOwner();
+    void* window = owner ? reinterpret_cast<void*>(owner()) : nullptr;
+    if (!ElevatedLaunch::runPowerShellElevated(parameters, window, &code))
         return false;
     *exitCode = static_cast<int>(code);
     return true;
@@ -250,9 +265,12 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message, int* exi
     }
 #ifdef Q_OS_WIN
     // The permission prompt names only the shell, never the script: what it
-    // runs must be out of every non-administrator's reach.
-    std::wstring where;
-    const std::wstring why = ScriptSafety::tamperReason(QDir::toNativeSeparators(script).toStdWString(), &where);
+    // runs must be out of every non-administrator's reach, and stay so (held
+    // open) until the step has ended, however long the prompt waits.
+    const std::wstring native = QDir::toNativeSeparators(script).toStdWString();
+    const ScriptSafety::ScriptHold hold(native);
+    std::wstring where, held;
+    const std::wstring why = hold.check(native, &where, &held);
     if (!why.empty()) {
         if (message)
             *message = QStringLiteral("The setup script will not run elevated: %1 %2. Install Tavrin Pellum with "
@@ -273,7 +291,13 @@ AdminStepResult runAdminStep(const QStringList& args, QString* message, int* exi
     }
 #endif
     int exitCode = 1;
-    if (!runScriptElevated(script, args, &exitCode)) {
+#ifdef Q_OS_WIN
+    // By the path it really has: the one spelled may lead elsewhere by now.
+    const QString run = QDir::fromNativeSeparators(QString::fromStdWString(held));
+#else
+    const QString& run = script;
+#endif
+    if (!runScriptElevated(run, args, &exitCode)) {
         if (message)
             *message = AdminStep::launchFailedMessage();
         return AdminStepResult::Failed;

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QDateTime;
 
 // Outcome of one privileged step run through the setup script.
@@ -25,6 +27,10 @@ AdminStepResult setSystemClock(const QDateTime& utc, QString* message);
 
 // Pieces of the above, exposed so they can be checked without elevation.
 namespace AdminStep {
+
+// The window the permission prompt belongs to (a native window id, 0 for
+// none), asked for at each step; only Windows uses it.
+void setPromptOwner(const std::function<quintptr()>& owner);
 
 QString scriptFileName();             // "tavrin-pellum.ps1" / "tavrin-pellum.sh"
 // Windows: next to the program. Elsewhere the root-owned helper under

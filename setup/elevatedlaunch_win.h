@@ -7,9 +7,11 @@
 namespace ElevatedLaunch {
 
 // Starts the system folder's powershell.exe through the shell with the "runas" verb, hidden, with
-// `parameters` as its command line, and waits for it without a limit.
+// `parameters` as its command line, and waits for it without a limit while the
+// windows repaint and user input is discarded. `owner` (an HWND, may be null)
+// is the window the permission prompt belongs to.
 // Returns false when the launch failed or gave no process (prompt declined);
 // otherwise *exitCode holds the exit code (1 when it could not be read).
-bool runPowerShellElevated(const std::wstring& parameters, unsigned long* exitCode);
+bool runPowerShellElevated(const std::wstring& parameters, void* owner, unsigned long* exitCode);
 
 } // namespace ElevatedLaunch

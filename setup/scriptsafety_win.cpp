@@ -7,6 +7,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cwctype>
+
 namespace ScriptSafety {
 
 namespace {
@@ -69,21 +71,24 @@ constexpr DWORD kFolderRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DEL
 // folders is not one: every user may add a folder to C:\.
 constexpr DWORD kAncestorRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
-// The owner and the allowing entries of the object's DACL, as read through
-// GetNamedSecurityInfoW (Access Control Lists; ACCESS_ALLOWED_ACE). Deny
-// entries are not weighed: refusing once too often is the safe side.
-const wchar_t* problem(const std::wstring& path, DWORD rights)
+// The owner and the allowing entries of the object's DACL (Access Control
+// Lists; ACCESS_ALLOWED_ACE). Deny entries are not weighed: refusing once too
+// often is the safe side.
+const wchar_t* problem(const Source& source, const std::wstring& path, DWORD rights)
 {
+    PSECURITY_DESCRIPTOR descriptor = source.securityDescriptor(path);
+    if (!descriptor)
+        return L"cannot be examined";
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                              &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return L"cannot be examined";
+    BOOL defaulted = FALSE, present = FALSE;
     const wchar_t* why = nullptr;
-    if (!owner || !isTrusted(owner)) {
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)
+        || !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        why = L"cannot be examined";
+    } else if (!owner || !isTrusted(owner)) {
         why = L"is owned by a user who is not an administrator";
-    } else if (!dacl) {
+    } else if (!present || !dacl) {
         why = L"is open to everyone";
     } else {
         for (DWORD i = 0; i < dacl->AceCount && !why; ++i) {
@@ -103,28 +108,115 @@ const wchar_t* problem(const std::wstring& path, DWORD rights)
     return why;
 }
 
+bool startsWith(const std::wstring& text, const wchar_t* prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+// "C:\..." on a drive the elevated process sees as this computer's own disk.
+// A share (\\server\share) is judged by the server's administrators, not
+// ours, and a mapped drive letter does not exist for the elevated process.
+bool onLocalFixedDrive(const Source& source, const std::wstring& path)
+{
+    const bool lettered = path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    return lettered && source.driveType(path.substr(0, 2) + L"\\") == DRIVE_FIXED;
+}
+
+class SystemSource : public Source {
+public:
+    explicit SystemSource(HANDLE file) : file(file) {}
+
+    std::wstring finalPath(const std::wstring&) const override
+    {
+        std::wstring buffer(32768, L'\0');
+        const DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), DWORD(buffer.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        buffer.resize(length > 0 && length < buffer.size() ? length : 0);
+        return buffer;
+    }
+    unsigned driveType(const std::wstring& root) const override { return GetDriveTypeW(root.c_str()); }
+    void* securityDescriptor(const std::wstring& path) const override
+    {
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                  &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+            return nullptr;
+        return descriptor;
+    }
+
+private:
+    HANDLE file;
+};
+
 } // namespace
 
-std::wstring tamperReason(const std::wstring& path, std::wstring* where)
+std::wstring tamperReason(const std::wstring& path, std::wstring* where, const Source& source)
 {
-    std::wstring current = path;
+    const auto refuse = [where](const std::wstring& at, const wchar_t* why) {
+        if (where)
+            *where = at;
+        return std::wstring(why);
+    };
+    if (!onLocalFixedDrive(source, path))
+        return refuse(path, L"is not on a local fixed drive");
+    // Junctions and links resolved: the folders that matter are those the
+    // file really lies in.
+    std::wstring current = source.finalPath(path);
+    if (current.empty())
+        return refuse(path, L"cannot be examined");
+    if (startsWith(current, L"\\\\?\\UNC\\"))
+        return refuse(L"\\\\" + current.substr(8), L"is not on a local fixed drive");
+    if (startsWith(current, L"\\\\?\\"))
+        current.erase(0, 4);
+    if (!onLocalFixedDrive(source, current))
+        return refuse(current, L"is not on a local fixed drive");
     DWORD rights = kFileRights;
     for (;;) {
-        if (const wchar_t* why = problem(current, rights)) {
-            if (where)
-                *where = current;
-            return why;
-        }
+        if (const wchar_t* why = problem(source, current, rights))
+            return refuse(current, why);
         const std::size_t cut = current.find_last_of(L"\\/");
         if (cut == std::wstring::npos || cut + 1 == current.size())
             return {}; // the drive's root was the last
-        const bool isRoot = cut == 2 && current[1] == L':';
-        current = isRoot ? current.substr(0, 3) : current.substr(0, cut);
-        // A share (\\host\share) is as far up as a path goes.
-        if (current.size() <= 2 || (current.rfind(L"\\\\", 0) == 0 && current.find(L'\\', 2) == current.rfind(L'\\')))
-            return {};
+        current = cut == 2 ? current.substr(0, 3) : current.substr(0, cut);
         rights = rights == kFileRights ? kFolderRights : kAncestorRights;
     }
+}
+
+ScriptHold::ScriptHold(const std::wstring& path)
+{
+    // Others may read the script, but neither write, rename nor delete it.
+    handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+}
+
+ScriptHold::~ScriptHold()
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+bool ScriptHold::held() const
+{
+    return handle != INVALID_HANDLE_VALUE;
+}
+
+std::wstring ScriptHold::check(const std::wstring& path, std::wstring* where, std::wstring* finalPath) const
+{
+    if (!held()) {
+        if (where)
+            *where = path;
+        return L"cannot be held open against changes";
+    }
+    const SystemSource source(handle);
+    std::wstring reason = tamperReason(path, where, source);
+    if (reason.empty() && finalPath) {
+        *finalPath = source.finalPath(path);
+        if (startsWith(*finalPath, L"\\\\?\\"))
+            finalPath->erase(0, 4);
+    }
+    return reason;
 }
 
 } // namespace ScriptSafety

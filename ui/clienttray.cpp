@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
@@ -18,12 +19,67 @@
 
 #include <cmath>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 const QColor kLightInk(236, 237, 240);
 const QColor kDarkInk(28, 30, 34);
 constexpr double kDimAlpha = 0.3;
-constexpr int kIconSize = 16;
+
+// The lamp drawn afresh at whatever size the platform asks for. Windows'
+// notification area shows its small-icon size, 16 px at 100 % and 20, 24,
+// 28, 32, 40, 48 px at 125 % to 300 %: an icon of 16 and 32 px images was
+// scaled to those, and blurred.
+class LampIconEngine : public QIconEngine {
+public:
+    LampIconEngine(ClockState state, bool lit, bool darkInk) : state(state), lit(lit), darkInk(darkInk) {}
+
+    // In device pixels: QIcon asks for the size times the screen's scale.
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        int side = qMin(size.width(), size.height());
+#ifdef Q_OS_WIN
+        // Qt's tray asks for the small-icon size times the screen's scale
+        // again (25 px at 125 %), which Windows would shrink back, blurred.
+        const int small = GetSystemMetrics(SM_CXSMICON);
+        if (small > 0)
+            side = qMin(side, small);
+#endif
+        return ClientTray::paintLamp(state, lit, darkInk, side, 1.0);
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override
+    {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const int side = qMin(rect.width(), rect.height());
+        painter->drawPixmap(QRect(rect.topLeft(), QSize(side, side)),
+                            ClientTray::paintLamp(state, lit, darkInk, side, scale));
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = qMin(size.width(), size.height());
+        return QSize(side, side);
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        QList<QSize> sizes;
+        for (const int side : {16, 20, 24, 28, 32, 40, 48, 64})
+            sizes.append(QSize(side, side));
+        return sizes;
+    }
+    QIconEngine* clone() const override { return new LampIconEngine(state, lit, darkInk); }
+    QString key() const override { return QStringLiteral("tavrin-lamp"); }
+
+private:
+    ClockState state;
+    bool lit;
+    bool darkInk;
+};
 
 } // namespace
 
@@ -172,6 +228,11 @@ QPixmap ClientTray::paintLamp(ClockState state, bool lit, bool darkInk, int size
     return pixmap;
 }
 
+QIcon ClientTray::lampIcon(ClockState state, bool lit, bool darkInk)
+{
+    return QIcon(new LampIconEngine(state, lit, darkInk));
+}
+
 QString ClientTray::stateLine() const
 {
     const ClockState s = shownState();
@@ -217,10 +278,7 @@ void ClientTray::refresh()
 
     darkInk = systemSchemeIsLight();
 
-    QIcon icon;
-    icon.addPixmap(paintLamp(s, lit, darkInk, kIconSize, 1.0));
-    icon.addPixmap(paintLamp(s, lit, darkInk, kIconSize, 2.0));
-    trayIcon->setIcon(icon);
+    trayIcon->setIcon(lampIcon(s, lit, darkInk));
 
     const QString line = stateLine();
     // A menu reads "&" as the mark of a shortcut key; a server name means it literally.

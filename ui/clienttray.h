@@ -8,6 +8,7 @@
 #include <QString>
 
 class ClockWatcher;
+class QIcon;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -23,6 +24,8 @@ public:
 
     static QString stateWord(ClockState state);
     static QPixmap paintLamp(ClockState state, bool lit, bool darkInk, int size, double scale);
+    // The tray's icon: the lamp painted at each size asked of it.
+    static QIcon lampIcon(ClockState state, bool lit, bool darkInk);
     // Light scheme reported by the platform (on older Qt guessed from the palette).
     static bool systemSchemeIsLight();
     // A notification area to show the lamp in; the offscreen platform counts,

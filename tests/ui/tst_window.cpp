@@ -93,6 +93,20 @@ private slots:
         QCOMPARE(tray.stateLine(), QStringLiteral("No server"));
     }
 
+    // At 125-200 % the tray got a 16 or 32 px lamp scaled to its size, and blurred.
+    void trayLampSharpAtEverySize()
+    {
+        const QIcon icon = ClientTray::lampIcon(ClockState::Off, false, true);
+        for (const int side : {16, 20, 24, 28, 32, 40, 48}) {
+            const QImage drawn = ClientTray::paintLamp(ClockState::Off, false, true, side, 1.0).toImage();
+            QCOMPARE(icon.pixmap(QSize(side, side)).toImage(), drawn);
+            // Asked in logical pixels on a scaled screen (16 at 150 % is 24).
+            QImage scaled = icon.pixmap(QSize(16, 16), side / 16.0).toImage();
+            scaled.setDevicePixelRatio(1.0);
+            QCOMPARE(scaled, drawn);
+        }
+    }
+
     // The alert read a name as markup, overwrote what the user typed, and died with its watcher.
     void alertKeepsTypingAndEscapes()
     {

@@ -2,9 +2,12 @@
 # The package as a user meets it, under Wine (run by wine-session.sh): unzipped
 # into C:\Program Files\Tavrin Pellum, set up for the test server on
 # 127.0.0.1 and watching, it shows its window, reports "sync", registers the
-# Run value, and a second launch hands over to it and exits 0.
+# Run value; hidden, it stays hidden for a pipe client that only reads or
+# sends anything but "show\n" (program.sh <pipe-probe.exe>), and a second
+# launch hands over to it and exits 0.
 # PELLUM_WINE_SCREENSHOT, when set, names a PNG of the screen to write.
 set -u
+probe=${1:-}
 server=$PELLUM_HOST_BUILD/tools/testserver/pellum-test-server
 close=$PELLUM_HOST_BUILD/tests/e2e/pellum-x11-close
 [ -x "$server" ] || { echo "program.sh: no Linux test server in $PELLUM_HOST_BUILD (build it first)"; exit 77; }
@@ -63,6 +66,17 @@ run=$("$WINE" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v 
 if [ -x "$close" ]; then
     "$close" "$(visible)" >/dev/null
     until_true 10 hidden || fail "the window did not hide on close"
+fi
+# Only a well-formed request from a second launch brings it forward.
+if [ -n "$probe" ] && [ -x "$close" ]; then
+    # The pipe is named as the lock beside it: from the user's SID.
+    pipe=$(basename "$C"/users/*/Temp/com.tavrin.pellum.app.instance.s-1-5-*.lock .lock)
+    for request in read "send show" "send SHOW\\n" "send show\\nshow\\n" "send hello\\n"; do
+        # shellcheck disable=SC2086
+        "$WINE" "$probe" "$pipe" $request || fail "pipe client ($request) did not reach the pipe $pipe"
+    done
+    sleep 2.5
+    hidden || fail "a pipe client that sent no \"show\\n\" brought the window forward"
 fi
 # At once: the guard waits at most 2 × 300 ms; the rest is Wine's own start.
 timeout 10 "$WINE" "$exe"

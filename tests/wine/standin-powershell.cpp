@@ -1,5 +1,6 @@
 // Stands in for powershell.exe in the Wine prefix: writes its own command line
-// (UTF-8) to $PELLUM_STANDIN_LOG and exits with $PELLUM_STANDIN_EXIT.
+// (UTF-8) to $PELLUM_STANDIN_LOG, waits $PELLUM_STANDIN_SLEEP_MS and exits
+// with $PELLUM_STANDIN_EXIT.
 #include <windows.h>
 
 #include <cstdio>
@@ -17,6 +18,8 @@ int main()
             std::fclose(file);
         }
     }
+    if (const char* sleep = std::getenv("PELLUM_STANDIN_SLEEP_MS"))
+        Sleep(DWORD(std::atoi(sleep)));
     const char* code = std::getenv("PELLUM_STANDIN_EXIT");
     return code ? std::atoi(code) : 0;
 }

@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 const wchar_t kRecordKey[] = L"SOFTWARE\\Tavrin Pellum";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -134,6 +137,39 @@ private slots:
                                      .arg(QDir::toNativeSeparators(script()));
         QVERIFY2(line.endsWith(expected) && line.left(line.size() - expected.size()).contains("powershell", Qt::CaseInsensitive),
                  qPrintable(line));
+    }
+
+    // A step froze the program's windows (no repaint, no answer to others) or let its script be rewritten meanwhile.
+    void runnerWaitsAnsweringAndHoldsScript()
+    {
+        QFile::remove(script());
+        QVERIFY(QFile(script()).open(QIODevice::WriteOnly));
+        qputenv("PELLUM_STANDIN_EXIT", "0");
+        qputenv("PELLUM_STANDIN_SLEEP_MS", "2000");
+        const HWND window = CreateWindowExW(0, L"STATIC", L"step owner", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                                            nullptr, nullptr);
+        QVERIFY(window);
+        const std::wstring path = QDir::toNativeSeparators(script()).toStdWString();
+        std::atomic<bool> answered{false}, writable{true};
+        std::thread other([&] {
+            Sleep(700); // the step is under way
+            DWORD_PTR result = 0;
+            answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 800, &result) != 0;
+            const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+            writable = file != INVALID_HANDLE_VALUE;
+            if (writable)
+                CloseHandle(file);
+        });
+        QString said;
+        const AdminStepResult result = runAdminStep({"sync"}, &said);
+        other.join();
+        DestroyWindow(window);
+        qunsetenv("PELLUM_STANDIN_SLEEP_MS");
+        QCOMPARE(result, AdminStepResult::Done);
+        QVERIFY2(answered, "the window did not answer while the step ran");
+        QVERIFY2(!writable, "the script could be opened for writing while the step ran");
+        QVERIFY(QFile(script()).open(QIODevice::WriteOnly)); // and is let go afterwards
     }
 };
 

@@ -2,8 +2,11 @@
 #include "adminstep.h"
 #include "clienttray.h"
 #include "loginentry.h"
+#include "scriptsafety_win.h"
 
 #include <QtTest>
+
+#include <map>
 
 #include <windows.h>
 #include <aclapi.h>
@@ -17,6 +20,31 @@ LONG setValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* d
 {
     return RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, size);
 }
+
+const wchar_t kAdminsOnly[] = L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+const wchar_t kUsersMayChange[] = L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;BU)";
+
+// Windows as a table: a final path and a drive type per entry, and every
+// file and folder closed to users unless named open.
+struct TableSource : ScriptSafety::Source {
+    std::wstring spelled, final, open;
+    wchar_t remoteDrive = 0;
+    std::wstring finalPath(const std::wstring& path) const override
+    {
+        return path == spelled && !final.empty() ? final : L"\\\\?\\" + path;
+    }
+    unsigned driveType(const std::wstring& root) const override
+    {
+        return towupper(root[0]) == remoteDrive ? DRIVE_REMOTE : DRIVE_FIXED;
+    }
+    void* securityDescriptor(const std::wstring& path) const override
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(path == open ? kUsersMayChange : kAdminsOnly,
+                                                             SDDL_REVISION_1, &descriptor, nullptr);
+        return descriptor;
+    }
+};
 } // namespace
 
 class TstWinSetup : public QObject {
@@ -56,6 +84,50 @@ private slots:
         QCOMPARE(setValue(kPersonalize, L"AppsUseLightTheme", REG_DWORD, &light, sizeof light), LONG(ERROR_SUCCESS));
         QCOMPARE(setValue(kPersonalize, L"SystemUsesLightTheme", REG_DWORD, &dark, sizeof dark), LONG(ERROR_SUCCESS));
         QVERIFY(!ClientTray::systemSchemeIsLight());
+    }
+
+    // At 125 % the tray got Qt's small-icon size times the scale again, which Windows shrank, blurred.
+    void trayLampAtTheSmallIconSize()
+    {
+        const QIcon icon = ClientTray::lampIcon(ClockState::Sync, true, false);
+        const QSize small(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
+        // As Qt's Windows tray asks on a screen at 125 %.
+        QCOMPARE(icon.pixmap(small, 1.25).size(), small);
+    }
+
+    void scriptPathRules_data()
+    {
+        // The path as spelled, as Windows resolves it ("": the same), a folder users may change,
+        // a drive letter mapped to a share, then where the refusal points and why ("": none).
+        for (const char* column : {"spelled", "final", "open", "remote", "where", "why"})
+            QTest::addColumn<QString>(column);
+        const QString ps1 = "\\tavrin-pellum.ps1", installed = "C:\\Program Files\\Tavrin Pellum" + ps1,
+                      share = "\\\\fileserver\\tools\\Pellum" + ps1, notLocal = "is not on a local fixed drive";
+        QTest::newRow("Program Files") << installed << "" << "" << "" << "" << "";
+        QTest::newRow("share root") << share << "" << "" << "" << share << notLocal;
+        QTest::newRow("junction into a folder users may change")
+            << installed << "\\\\?\\C:\\Users\\Public\\Pellum" + ps1 << "C:\\Users\\Public\\Pellum" << ""
+            << "C:\\Users\\Public\\Pellum" << "can be changed by users who are not administrators";
+        QTest::newRow("mapped drive") << "Z:\\Pellum" + ps1 << "\\\\?\\UNC" + share.mid(1) << "" << "Z"
+                                      << "Z:\\Pellum" + ps1 << notLocal;
+        QTest::newRow("mapped drive reported fixed") << "Z:\\Pellum" + ps1 << "\\\\?\\UNC" + share.mid(1) << ""
+                                                     << "" << share << notLocal;
+    }
+    // A script on a share, behind a junction or on a mapped drive was judged by the path as spelled and run elevated.
+    void scriptPathRules()
+    {
+        QFETCH(QString, spelled);
+        QFETCH(QString, final);
+        QFETCH(QString, open);
+        QFETCH(QString, remote);
+        TableSource source;
+        source.spelled = spelled.toStdWString();
+        source.final = final.toStdWString();
+        source.open = open.toStdWString();
+        source.remoteDrive = remote.isEmpty() ? 0 : remote.at(0).unicode();
+        std::wstring where;
+        QTEST(QString::fromStdWString(ScriptSafety::tamperReason(source.spelled, &where, source)), "why");
+        QTEST(QString::fromStdWString(where), "where");
     }
 
     void scriptOthersCanChangeIsNotElevated()
