@@ -40,6 +40,8 @@ public:
     bool inkIsDark() const { return darkInk; }
     QString stateLine() const;
     QString lastSyncLine() const;
+    // What is wrong with the keeping of the clock, said in the tooltip too; empty when kept.
+    void setKeepingWarning(const QString& warning);
 
 signals:
     void openRequested();
@@ -62,4 +64,5 @@ private:
     QTimer* blinkTimer = nullptr;
     bool lit = true;
     bool darkInk = false;
+    QString keepingWarning;
 };

@@ -4,6 +4,7 @@
 #include "clockwatcher.h"
 #include "discoveryclient.h"
 #include "screenfit.h"
+#include "timeservice.h"
 #include "inst.h"
 
 #include <QCloseEvent>
@@ -66,6 +67,7 @@ PellumWindow::PellumWindow(ClockWatcher* watcher, QWidget* parent)
     Inst::setDark(Inst::wantsDark());
 
     discovery = new DiscoveryClient(this);
+    timeService = new TimeServiceReader(this);
     buildWidgets();
     wireSignals();
 
@@ -250,6 +252,19 @@ void PellumWindow::buildWidgets()
     setupNote->setObjectName(QStringLiteral("setupNote"));
     setupNote->setWordWrap(true);
     bezel->contentLayout()->addWidget(setupNote);
+    // How well the clock has been kept, from the record and from the time service itself.
+    heldNote = makeLabel(QString(), Inst::uiFont(12.5, 400), "sec", bezel);
+    heldNote->setObjectName(QStringLiteral("heldNote"));
+    heldNote->setWordWrap(true);
+    bezel->contentLayout()->addWidget(heldNote);
+    serviceNote = makeLabel(QString(), Inst::uiFont(12.5, 400), "sec", bezel);
+    serviceNote->setObjectName(QStringLiteral("serviceNote"));
+    serviceNote->setWordWrap(true);
+    bezel->contentLayout()->addWidget(serviceNote);
+    keepingWarning = makeLabel(QString(), Inst::uiFont(12.5, 500), "warn", bezel);
+    keepingWarning->setObjectName(QStringLiteral("keepingWarning"));
+    keepingWarning->setWordWrap(true);
+    bezel->contentLayout()->addWidget(keepingWarning);
 
     auto* watchRow = new QHBoxLayout;
     watchRow->setSpacing(12);
@@ -336,6 +351,7 @@ void PellumWindow::wireSignals()
     connect(setupButton, &QPushButton::clicked, this, &PellumWindow::setupSelected);
     connect(discovery, &DiscoveryClient::finished, this, &PellumWindow::onFound);
     connect(watcher, &ClockWatcher::changed, this, &PellumWindow::updateStatus);
+    connect(timeService, &TimeServiceReader::updated, this, &PellumWindow::updateStatus);
 }
 
 void PellumWindow::retheme()
