@@ -11,64 +11,49 @@
 
 namespace {
 
-constexpr qint64 kProbeMs = 10000;
-constexpr qint64 kStartMs = 1796000000000;   // any day will do
-constexpr qint64 kMinuteMs = 60000;
+constexpr qint64 kStart = 1796000000000, kMin = 60000, kDay = ClockKeeping::kDayMs;
 
-ClockSample reply(qint64 atMs, qint64 offsetUs)
+ClockSample sample(qint64 atMs, qint64 offsetUs, ClockSample::Kind kind = ClockSample::Kind::Reply)
 {
-    ClockSample s;
-    s.utcMs = atMs;
-    s.offsetMs = offsetUs / 1000;
-    s.delayMs = 2;
-    s.kind = ClockSample::Kind::Reply;
-    s.state = ClockState::Sync;
-    return s;
+    return {atMs, offsetUs / 1000, 2, kind, ClockState::Sync};
 }
 
-ClockSample jump(qint64 atMs, qint64 byUs)
-{
-    ClockSample s = reply(atMs, byUs);
-    s.kind = ClockSample::Kind::ClockJump;
-    return s;
-}
+bool always(qint64) { return true; }
 
-// One day of probes; `offsetUsAt` gives the true offset at a moment, and
-// `awake` whether the program was running and heard the server then.
-QVector<ClockSample> day(const std::function<qint64(qint64)>& offsetUsAt,
-                         const std::function<bool(qint64)>& awake = [](qint64) { return true; })
+// One day of probes: `offsetUs` the true offset at a moment, `awake` whether
+// the program ran and heard the server then, `steps` the clock set by the
+// service every half hour.
+QVector<ClockSample> day(const std::function<qint64(qint64)>& offsetUs,
+                         const std::function<bool(qint64)>& awake = always, qint64 stepUs = 0)
 {
     QRandomGenerator noise(31);
     QVector<ClockSample> record;
-    for (qint64 t = kStartMs; t < kStartMs + ClockKeeping::kDayMs; t += kProbeMs) {
+    for (qint64 t = kStart; t < kStart + kDay; t += 10000) {
+        if (stepUs && t > kStart && (t - kStart) % (30 * kMin) == 0)
+            record.append(sample(t, stepUs, ClockSample::Kind::ClockJump));
         if (awake(t))
-            record.append(reply(t, offsetUsAt(t) + noise.bounded(-1500, 1500)));
+            record.append(sample(t, offsetUs(t) + noise.bounded(-1500, 1500)));
     }
     return record;
 }
 
-// Evaluated as the window does, every ten minutes of the day: the largest
-// drift the rule reported, and the first moment it did.
+// The rule as the window runs it, every ten minutes of the day: the largest
+// drift it reported, and when it first did.
 std::pair<qint64, qint64> worstDrift(const QVector<ClockSample>& record)
 {
     qint64 worst = 0, first = 0;
-    for (qint64 now = kStartMs; now <= kStartMs + ClockKeeping::kDayMs; now += 10 * kMinuteMs) {
-        QVector<ClockSample> sofar;
-        for (const ClockSample& s : record) {
-            if (s.utcMs <= now)
-                sofar.append(s);
-        }
-        const qint64 drift = ClockKeeping::uncorrectedDriftUs(sofar, now);
-        if (drift && !first)
-            first = now;
-        if (std::llabs(drift) > std::llabs(worst))
-            worst = drift;
+    for (qint64 now = kStart; now <= kStart + kDay; now += 10 * kMin) {
+        const auto end = std::upper_bound(record.begin(), record.end(), now, [](qint64 t, const ClockSample& s) { return t < s.utcMs; });
+        const qint64 drift = ClockKeeping::uncorrectedDriftUs(QVector<ClockSample>(record.begin(), end), now);
+        first = first ? first : drift ? now : 0;
+        worst = std::llabs(drift) > std::llabs(worst) ? drift : worst;
     }
     return {worst, first};
 }
 
-// A clock gaining `ppm` that the service pulls back every 30 minutes.
-qint64 sawtooth(qint64 t, double ppm) { return qint64(((t - kStartMs) % (30 * kMinuteMs)) * ppm / 1000.0); }
+// A clock gaining `ppm` that the service pulls back every half hour.
+qint64 sawtooth(qint64 t, qint64 ppm) { return (t - kStart) % (30 * kMin) * ppm / 1000; }
+qint64 drifting(qint64 t) { return (t - kStart) * 40 / 1000; }   // 144 ms an hour
 
 } // namespace
 
@@ -79,25 +64,17 @@ private slots:
     void keptDaysNeverWarn_data()
     {
         QTest::addColumn<QVector<ClockSample>>("record");
-        // 40 ppm pulled back every half hour: 72 ms up, then down again.
-        QTest::newRow("sawtooth") << day([](qint64 t) { return sawtooth(t, 40); });
-        // The same sawtooth at 60 ppm: each tooth alone passes 100 ms.
-        QTest::newRow("steep sawtooth") << day([](qint64 t) { return sawtooth(t, 60); });
-        QTest::newRow("held within 1 ms") << day([](qint64) { return 0; });
-        // The service steps the clock back every half hour; the watcher records each step.
-        QVector<ClockSample> stepped = day([](qint64 t) { return sawtooth(t, 90); });
-        for (qint64 t = kStartMs + 30 * kMinuteMs; t < kStartMs + ClockKeeping::kDayMs; t += 30 * kMinuteMs)
-            stepped.append(jump(t, -162000));
-        std::sort(stepped.begin(), stepped.end(), [](const ClockSample& a, const ClockSample& b) { return a.utcMs < b.utcMs; });
-        QTest::newRow("stepped") << stepped;
-        // Pellum quit for 20 minutes while the clock ran free, then started again.
-        QTest::newRow("restart") << day([](qint64 t) { return sawtooth(t, 60); },
-                                        [](qint64 t) { return (t - kStartMs) % (3 * 60 * kMinuteMs) > 20 * kMinuteMs; });
+        QTest::newRow("sawtooth, 72 ms a tooth") << day([](qint64 t) { return sawtooth(t, 40); });
+        QTest::newRow("sawtooth, 108 ms a tooth") << day([](qint64 t) { return sawtooth(t, 60); });
+        QTest::newRow("stepped every half hour") << day([](qint64 t) { return sawtooth(t, 90); }, always, -162000);
+        QVector<ClockSample> held = day([](qint64) { return 0; });
+        held[held.size() - 20].offsetMs = 300;   // one reply held up on the network
+        QTest::newRow("held within 1 ms") << held;
+        QTest::newRow("quit 20 min every 3 h") << day([](qint64 t) { return sawtooth(t, 60); },
+                                                      [](qint64 t) { return (t - kStart) % (180 * kMin) > 20 * kMin; });
         // A night asleep: the clock wakes 200 ms off and the service corrects it.
-        QTest::newRow("sleep") << day([](qint64 t) {
-            const qint64 wake = kStartMs + 8 * 60 * kMinuteMs;
-            return t < wake ? sawtooth(t, 40) : t < wake + 2 * kMinuteMs ? 200000 : 0; },
-                                      [](qint64 t) { return t < kStartMs + 2 * 60 * kMinuteMs || t > kStartMs + 8 * 60 * kMinuteMs; });
+        QTest::newRow("sleep") << day([](qint64 t) { return t < kStart + 482 * kMin ? 200000 : 0; },
+                                      [](qint64 t) { return t < kStart + 120 * kMin || t > kStart + 480 * kMin; });
     }
     void keptDaysNeverWarn()
     {
@@ -105,46 +82,29 @@ private slots:
         QCOMPARE(worstDrift(record).first, qint64(0));
     }
 
-    // Fault: a clock that nothing corrects drifts on without a word.
+    // Fault: a clock that nothing corrects drifts on without a word, or late replies hide it.
     void driftingDayWarnsWithinTheHour()
     {
-        // 40 ppm: 144 ms an hour, never corrected.
-        const auto [worst, first] = worstDrift(day([](qint64 t) { return (t - kStartMs) * 40 / 1000; }));
+        QVector<ClockSample> record = day(drifting);
+        for (int i = 50; i < record.size(); i += 97)
+            record[i].offsetMs -= 80;
+        const auto [worst, first] = worstDrift(record);
         QVERIFY2(worst > 140000 && worst < 148000, qPrintable(QString::number(worst)));
-        QCOMPARE(first, kStartMs + 60 * kMinuteMs);
-        // Drifting the other way is just as much not kept.
-        QVERIFY(worstDrift(day([](qint64 t) { return -(t - kStartMs) * 40 / 1000; })).first < 0);
+        QCOMPARE(first, kStart + 60 * kMin);
+        QVERIFY(worstDrift(day([](qint64 t) { return -drifting(t); })).first < -140000);   // the worst drift
     }
 
-    // Fault: one reply held up on the network passes for a correction, or for drift.
-    void oneLateReplyChangesNothing()
-    {
-        QVector<ClockSample> drifting = day([](qint64 t) { return (t - kStartMs) * 40 / 1000; });
-        for (int i = 50; i < drifting.size(); i += 97)
-            drifting[i].offsetMs -= 80;
-        QVERIFY(worstDrift(drifting).first > 0);
-        QVector<ClockSample> kept = day([](qint64) { return 0; });
-        kept[kept.size() - 20].offsetMs = 300;
-        QCOMPARE(worstDrift(kept).first, qint64(0));
-    }
-
-    // Fault: the section claims a figure it cannot back, or the wrong span.
+    // Fault: the section claims a figure it cannot back, or over the wrong span.
     void heldWithinTheLastHourOrDay()
     {
-        const QVector<ClockSample> record = day([](qint64 t) { return t < kStartMs + 60 * kMinuteMs ? 40000 : 0; });
-        const qint64 end = kStartMs + ClockKeeping::kDayMs;
-        // A full day: the first hour's 40 ms counts.
-        ClockKeeping::Held held = ClockKeeping::heldWithin(record, end);
-        QVERIFY(held.known);
-        QCOMPARE(held.spanMs, ClockKeeping::kDayMs);
-        QVERIFY(held.largestUs >= 39000 && held.largestUs <= 42000);
-        // Three hours in: the last hour only, within the noise.
-        held = ClockKeeping::heldWithin(record.mid(0, 3 * 360), kStartMs + 3 * 60 * kMinuteMs);
-        QCOMPARE(held.spanMs, ClockKeeping::kHourMs);
-        QVERIFY(held.largestUs <= 1500);
+        const QVector<ClockSample> record = day([](qint64 t) { return t < kStart + 60 * kMin ? 40000 : 0; });
+        const ClockKeeping::Held wholeDay = ClockKeeping::heldWithin(record, kStart + kDay);
+        QVERIFY(wholeDay.known && wholeDay.spanMs == kDay && wholeDay.largestUs >= 39000 && wholeDay.largestUs <= 42000);
+        const ClockKeeping::Held hour = ClockKeeping::heldWithin(record.mid(0, 3 * 360), kStart + 180 * kMin);
+        QVERIFY(hour.spanMs == ClockKeeping::kHourMs && hour.largestUs <= 1500);
         // Half a minute of replies, or none in the last hour: nothing claimed.
-        QVERIFY(!ClockKeeping::heldWithin(record.mid(0, 3), kStartMs + 30000).known);
-        QVERIFY(!ClockKeeping::heldWithin(record.mid(0, 360), kStartMs + 3 * 60 * kMinuteMs).known);
+        QVERIFY(!ClockKeeping::heldWithin(record.mid(0, 3), kStart + 30000).known);
+        QVERIFY(!ClockKeeping::heldWithin(record.mid(0, 360), kStart + 180 * kMin).known);
     }
 };
 
