@@ -1,6 +1,7 @@
 #include "clockwatcher.h"
 
 #include "clockhistory.h"
+#include "elapsedclock.h"
 #include "frame.h"
 #include "receivetime.h"
 #include "sntp.h"
@@ -47,6 +48,8 @@ ClockWatcher::ClockWatcher(QObject* parent)
     }
 
     m_history = new ClockHistory(ClockHistory::defaultFilePath(), this);
+    m_history->setClocks([this] { return wallClockMs(); }, [this] { return monotonicMs(); });
+    m_history->recordStart(m_history->nowMs(), m_state);
 
     m_ntpSocket = new QUdpSocket(this);
     m_ntpSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
@@ -89,17 +92,16 @@ ClockWatcher::~ClockWatcher()
     saveLastSync(true);
 }
 
-qint64 ClockWatcher::wallClockMs() const
+qint64 ClockWatcher::wallClockNs() const
 {
-    return QDateTime::currentMSecsSinceEpoch();
+    return ::wallClockNs();
 }
 
-qint64 ClockWatcher::monotonicMs() const
+// The elapsed-time tests (reply age, heard window, jumps) count the time the
+// computer slept: a resume is neither a jump nor a fresh reply.
+qint64 ClockWatcher::elapsedNs() const
 {
-    static QElapsedTimer origin;
-    if (!origin.isValid())
-        origin.start();
-    return origin.elapsed();
+    return elapsedClockNs();
 }
 
 void ClockWatcher::setDestinationPorts(quint16 sntpPort, quint16 reportPort)
@@ -153,7 +155,7 @@ void ClockWatcher::updateState()
     const ClockState old = m_state;
     m_state = s;
     if (s != old) {
-        m_history->recordStateChange(r.nowMs, s);
+        m_history->recordStateChange(m_history->nowMs(), s);
         emit stateChanged(s);
         if (m_reporting)
             sendReport(false);
@@ -175,7 +177,7 @@ void ClockWatcher::noticeClockJump()
     if (!jumpedSince(m_seenDriftMs))
         return;
     const qint64 drift = driftSinceReply();
-    m_history->recordClockJump(wallClockMs(), drift - m_seenDriftMs, m_state);
+    m_history->recordClockJump(m_history->nowMs(), (drift - m_seenDriftMs) * 1000, m_state);
     m_seenDriftMs = drift;   // a further jump asks again
     m_clockJumped = true;
     onProbe();
@@ -229,11 +231,12 @@ void ClockWatcher::lookUpServer()
 void ClockWatcher::sendRequest()
 {
     // A newer request replaces an unanswered one: only its reply can match.
-    if (m_requestSentMs != 0)
-        m_history->recordMissed(wallClockMs(), m_state);
-    m_requestSentMs = wallClockMs();
-    m_requestSentMonoMs = monotonicMs();
-    m_ntpSocket->writeDatagram(makeSntpRequest(m_requestSentMs), m_serverAddress, m_sntpPort);
+    if (m_requestSentNs != 0)
+        m_history->recordMissed(m_requestSentAtMs, m_state);
+    m_requestSentAtMs = m_history->nowMs();
+    m_requestSentElapsedNs = elapsedNs();
+    m_requestSentNs = wallClockNs();
+    m_ntpSocket->writeDatagram(makeSntpRequestNs(m_requestSentNs), m_serverAddress, m_sntpPort);
 }
 
 void ClockWatcher::onNtpReadyRead()
@@ -245,32 +248,34 @@ void ClockWatcher::onNtpReadyRead()
         if (!m_receiveStamps || !peekReceiveAgeNs(m_ntpSocket->socketDescriptor(), &ageNs))
             ageNs = 0;
         const QNetworkDatagram datagram = m_ntpSocket->receiveDatagram(512);
-        if (m_requestSentMs == 0)
+        if (m_requestSentNs == 0)
             continue;
-        qint64 ageMs = (ageNs + 500000) / 1000000;
-        if (ageMs > monotonicMs() - m_requestSentMonoMs)
-            ageMs = 0;   // older than the request: a stamp on some other clock
-        const qint64 receiveMs = wallClockMs() - ageMs;
-        qint64 offset = 0;
-        if (!readSntpReply(datagram.data(), m_requestSentMs, receiveMs, &offset))
+        const qint64 nowElapsedNs = elapsedNs();
+        if (ageNs > nowElapsedNs - m_requestSentElapsedNs)
+            ageNs = 0;   // older than the request: a stamp on some other clock
+        const qint64 receiveNs = wallClockNs() - ageNs;
+        SntpMeasurement m;
+        if (!readSntpReplyNs(datagram.data(), m_requestSentNs, receiveNs, &m))
             continue;
-        const qint64 monoMs = monotonicMs();
-        const qint64 arrivedMonoMs = monoMs - ageMs;
-        if (qAbs((receiveMs - m_requestSentMs) - (arrivedMonoMs - m_requestSentMonoMs)) > kJumpToleranceMs) {
+        const qint64 arrivedElapsedNs = nowElapsedNs - ageNs;
+        if (qAbs((receiveNs - m_requestSentNs) - (arrivedElapsedNs - m_requestSentElapsedNs)) > kJumpToleranceMs * 1000000) {
             // The clock jumped while the request was out: the offset is void.
             // The next tick sees the jump and asks again.
             m_clockJumped = true;
             continue;
         }
-        const qint64 delay = sntpRoundTripMs(datagram.data(), m_requestSentMs, receiveMs);
-        m_requestSentMs = 0;
-        m_offsetMs = offset;
-        m_heardAtMs = monoMs;
-        m_replyWallMs = receiveMs;
-        m_replyMonoMs = arrivedMonoMs;
+        m_requestSentNs = 0;
+        m_offsetMs = roundedDiv(m.offsetUs, 1000);
+        m_heardAtMs = nowElapsedNs / 1000000;
+        m_replyWallMs = receiveNs / 1000000;
+        m_replyMonoMs = arrivedElapsedNs / 1000000;
         m_seenDriftMs = 0;
         m_clockJumped = false;
-        m_history->recordReply(receiveMs, offset, qint32(qMin<qint64>(delay, std::numeric_limits<qint32>::max())), classifyReading(snapshot()));
+        // The server's time when the reply came: the record's timeline follows it.
+        const qint64 trueMs = roundedDiv(receiveNs + m.offsetUs * 1000, 1000000);
+        m_history->setTrueTime(trueMs, m_replyMonoMs);
+        m_history->recordReply(trueMs, m.offsetUs, qint32(std::min<qint64>(m.delayUs, std::numeric_limits<qint32>::max())),
+                               classifyReading(snapshot()));
         updateState();
         emit changed();
     }
@@ -290,7 +295,7 @@ void ClockWatcher::setServer(const QString& host, const QString& name)
     m_heardAtMs = kNever;
     m_replyMonoMs = kNever;
     m_reportAnsweredAtMs = kNever;
-    m_requestSentMs = 0;
+    m_requestSentNs = 0;
 
     if (!host.isEmpty()) {
         QHostAddress literal;
@@ -323,7 +328,7 @@ void ClockWatcher::onLookedUp(const QString& host, const QHostInfo& info)
     if (!m_serverAddress.isNull())
         sendRequest();
     else
-        m_history->recordMissed(wallClockMs(), m_state);   // a probe that found no address
+        m_history->recordMissed(m_history->nowMs(), m_state);   // a probe that found no address
 }
 
 bool ClockWatcher::addressIsLocal(const QHostAddress& address)

@@ -68,8 +68,10 @@ public slots:
 protected:
     // Seams for tests. The constructor and destructor always use the real
     // clocks (virtual calls do not reach a subclass there).
-    virtual qint64 wallClockMs() const;   // Unix milliseconds
-    virtual qint64 monotonicMs() const;   // any steady origin
+    virtual qint64 wallClockNs() const;   // Unix nanoseconds
+    virtual qint64 elapsedNs() const;     // any origin, counting sleep
+    qint64 wallClockMs() const { return wallClockNs() / 1000000; }
+    qint64 monotonicMs() const { return elapsedNs() / 1000000; }
     // Destination ports of the probe and the reports; tests move them off
     // the privileged ports.
     void setDestinationPorts(quint16 sntpPort, quint16 reportPort);
@@ -101,8 +103,9 @@ private:
     QTimer* m_tickTimer = nullptr;
     QTimer* m_probeTimer = nullptr;
     QTimer* m_reportTimer = nullptr;
-    qint64 m_requestSentMs = 0;
-    qint64 m_requestSentMonoMs = 0;
+    qint64 m_requestSentNs = 0;        // 0: no request out
+    qint64 m_requestSentElapsedNs = 0;
+    qint64 m_requestSentAtMs = 0;      // on the record's timeline
     qint64 m_offsetMs = 0;
     // Monotonic stamps standing for the heard, report answer and save
     // timers; kNever while a timer is not started.

@@ -110,6 +110,25 @@ QString InstStripChart::axisText(double ms)
     return sign + s + QStringLiteral(" s");
 }
 
+QVector<qint64> InstStripChart::timeTicks(qint64 fromUtcMs, qint64 toUtcMs, qint64 stepMs)
+{
+    // Every zone's offset from UTC is a whole number of quarter hours, so a
+    // local whole hour always falls on a UTC quarter hour: try those, each
+    // with its own offset, rather than one offset for the whole range.
+    constexpr qint64 kQuarterMs = 15 * 60000;
+    const qint64 grain = stepMs >= kQuarterMs && stepMs % kQuarterMs == 0 ? kQuarterMs : 60000;
+    QVector<qint64> ticks;
+    if (stepMs <= 0)
+        return ticks;
+    qint64 t = fromUtcMs >= 0 ? (fromUtcMs + grain - 1) / grain * grain : fromUtcMs / grain * grain;
+    for (; t <= toUtcMs; t += grain) {
+        const qint64 local = t + QDateTime::fromMSecsSinceEpoch(t).offsetFromUtc() * 1000LL;
+        if (local % stepMs == 0)
+            ticks.append(t);
+    }
+    return ticks;
+}
+
 void InstStripChart::setTimeRange(qint64 fromUtcMs, qint64 toUtcMs)
 {
     if (toUtcMs <= fromUtcMs)
@@ -222,6 +241,19 @@ void InstStripChart::rebuild()
     lower_.step = niceStep(std::max(secondHi * 1.1, 4.0) / 2.0);
     lower_.lo = 0.0;
     lower_.hi = std::max(std::ceil(secondHi * 1.1 / lower_.step), 1.0) * lower_.step;
+
+    const double span = double(to_ - from_);
+    const double maxLabels = std::max(2.0, plot_.width() / (axis.horizontalAdvance(QStringLiteral("00:00")) * 2.2));
+    static const qint64 steps[] = {60000, 120000, 300000, 600000, 900000, 1800000,
+                                   3600000, 7200000, 10800000, 21600000, 43200000};
+    qint64 step = steps[std::size(steps) - 1];
+    for (qint64 s : steps) {
+        if (span / double(s) <= maxLabels) {
+            step = s;
+            break;
+        }
+    }
+    ticks_ = timeTicks(from_, to_, step);
 
     dense_ = double(samples_.size()) > plot_.width() * kDenseFrom;
     thin(false, upperLines_);
@@ -372,23 +404,8 @@ double InstStripChart::drawLabel(QPainter& p, const QPointF& at, const QString& 
 void InstStripChart::paintTimeAxis(QPainter& p) const
 {
     const Inst::Palette& pal = Inst::colors();
-    const QFontMetricsF axis(axisFont_);
-    const double span = double(to_ - from_);
-    const double maxLabels = std::max(2.0, plot_.width() / (axis.horizontalAdvance(QStringLiteral("00:00")) * 2.2));
-    static const qint64 steps[] = {60000, 120000, 300000, 600000, 900000, 1800000,
-                                   3600000, 7200000, 10800000, 21600000, 43200000};
-    qint64 step = steps[std::size(steps) - 1];
-    for (qint64 s : steps) {
-        if (span / double(s) <= maxLabels) {
-            step = s;
-            break;
-        }
-    }
-    // Ticks fall on whole local minutes and hours.
-    const qint64 local = QDateTime::fromMSecsSinceEpoch(from_).offsetFromUtc() * 1000LL;
-    qint64 t = ((from_ + local + step - 1) / step) * step - local;
     p.setFont(axisFont_);
-    for (; t <= to_; t += step) {
+    for (qint64 t : ticks_) {
         const double x = xOf(t);
         rule(p, x, plot_.top(), 0, plot_.height(), pal.grid);
         p.setPen(pal.mut);
@@ -453,8 +470,13 @@ void InstStripChart::paintEvent(QPaintEvent*)
         p.setBrush(m.color);
         p.drawEllipse(QPointF(x, upper_.rect.top()), 3.0, 3.0);
         if (m.strong && !m.label.isEmpty()) {
+            // Inside the plot, under the lane's and the band's names: to the
+            // left of the mark where the right has no room.
+            const double w = axis.horizontalAdvance(m.label);
+            const double y = upper_.rect.top() + 3 + QFontMetricsF(nameFont_).height() + 2;
+            const double lx = x + 5 + w <= plot_.right() ? x + 5 : std::max(plot_.left() + 2, x - 5 - w);
             p.setPen(m.color);
-            drawLabel(p, QPointF(x + 5, upper_.rect.top() + axis.height()), m.label, Qt::AlignLeft | Qt::AlignTop);
+            drawLabel(p, QPointF(lx, y), m.label, Qt::AlignLeft | Qt::AlignTop);
         }
     }
     p.setBrush(Qt::NoBrush);

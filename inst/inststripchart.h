@@ -58,6 +58,10 @@ public:
 
     // Value axis texts: "250 ms", "1.5 s".
     static QString axisText(double ms);
+    // The time axis ticks in [fromUtcMs, toUtcMs], `stepMs` apart on the
+    // local clock: whole local minutes and hours, also on the day the clocks
+    // change for daylight saving.
+    static QVector<qint64> timeTicks(qint64 fromUtcMs, qint64 toUtcMs, qint64 stepMs);
 
 signals:
     void cursorMoved(int index);
@@ -111,5 +115,6 @@ private:
     Lane lower_;
     QVector<QPolygonF> upperLines_;
     QVector<QPolygonF> lowerLines_;
+    QVector<qint64> ticks_;
     mutable QHash<QString, QStaticText> labels_;
 };

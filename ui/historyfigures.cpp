@@ -25,27 +25,51 @@ QString plural(int n, const char* one, const char* many)
 
 } // namespace
 
+bool HistoryRuns::startsRun(const ClockSample& s)
+{
+    switch (s.kind) {
+    case ClockSample::Kind::Reply: {
+        const bool starts = broken_ || s.atMs - lastReplyMs_ > kJoinedWithinMs;
+        broken_ = false;
+        lastReplyMs_ = s.atMs;
+        return starts;
+    }
+    case ClockSample::Kind::Missed:
+    case ClockSample::Kind::Start:
+        broken_ = true;
+        break;
+    case ClockSample::Kind::StateChange:
+    case ClockSample::Kind::ClockJump:
+        break;
+    }
+    return false;
+}
+
 HistoryFigures HistoryFigures::of(const QVector<ClockSample>& samples)
 {
     HistoryFigures f;
     QVector<double> offsets;
     QVector<double> delays;
+    HistoryRuns runs;
     double squares = 0.0;
     int steps = 0;
     bool afterJump = false;
     for (const ClockSample& s : samples) {
+        const bool newRun = runs.startsRun(s);
         switch (s.kind) {
-        case ClockSample::Kind::Reply:
+        case ClockSample::Kind::Reply: {
+            const double offset = double(s.offsetUs) / 1000.0;
             // A clock set in between moved the offset; the readings did not wander.
-            if (!offsets.isEmpty() && !afterJump) {
-                const double step = double(s.offsetMs) - offsets.constLast();
+            if (!newRun && !afterJump) {
+                const double step = offset - offsets.constLast();
                 squares += step * step;
                 ++steps;
             }
             afterJump = false;
-            offsets.append(double(s.offsetMs));
-            delays.append(double(s.delayMs));
+            offsets.append(offset);
+            delays.append(double(s.delayUs) / 1000.0);
             break;
+        }
         case ClockSample::Kind::Missed:
             ++f.missed;
             break;
@@ -54,6 +78,7 @@ HistoryFigures HistoryFigures::of(const QVector<ClockSample>& samples)
             afterJump = true;
             break;
         case ClockSample::Kind::StateChange:
+        case ClockSample::Kind::Start:
             break;
         }
     }
@@ -72,7 +97,13 @@ HistoryFigures HistoryFigures::of(const QVector<ClockSample>& samples)
 
 QString HistoryFigures::seconds(double ms)
 {
-    const double rounded = std::round(std::fabs(ms));
+    // Microseconds below 10 ms, where a LAN's figures lie.
+    const double a = std::fabs(ms);
+    if (std::round(a * 1000.0) < 10000.0)
+        return QString::number(a, 'f', 3) + QStringLiteral(" ms");
+    if (std::round(a * 10.0) < 10000.0)
+        return QString::number(a, 'f', 1) + QStringLiteral(" ms");
+    const double rounded = std::round(a);
     if (rounded >= kWholeSecondsFromMs)
         return Inst::formatDuration(qint64(rounded));
     return QString::number(rounded / 1000.0, 'f', 3) + QStringLiteral(" s");
@@ -80,10 +111,10 @@ QString HistoryFigures::seconds(double ms)
 
 QString HistoryFigures::signedSeconds(double ms)
 {
-    const double rounded = std::round(ms);
-    if (rounded == 0.0)
-        return seconds(0.0);
-    return (rounded > 0 ? QStringLiteral("+") : QString(QChar(0x2212))) + seconds(rounded);
+    const QString text = seconds(ms);
+    if (text.startsWith(QLatin1String("0.000 ")))
+        return text;
+    return (ms > 0 ? QStringLiteral("+") : QString(QChar(0x2212))) + text;
 }
 
 QString HistoryFigures::summary(const QString& rangeName) const
@@ -92,13 +123,15 @@ QString HistoryFigures::summary(const QString& rangeName) const
                        .arg(rangeName, plural(probes, "probe", "probes"))
                        .arg(missed);
     if (replies > 0) {
-        // "from −0.003 to +0.004 s": one unit for both ends when they share it.
+        // "from −0.310 to +0.412 ms": one unit for both ends when they share it.
         QString lowest = signedSeconds(lowestOffsetMs);
-        if (std::fabs(lowestOffsetMs) < kWholeSecondsFromMs && std::fabs(highestOffsetMs) < kWholeSecondsFromMs)
-            lowest.chop(2);
+        const QString highest = signedSeconds(highestOffsetMs);
+        const QString unit = lowest.mid(lowest.lastIndexOf(QLatin1Char(' ')));
+        if ((unit == QLatin1String(" ms") || unit == QLatin1String(" s")) && highest.endsWith(unit))
+            lowest.chop(unit.size());
         text += QStringLiteral(", offset median %1, from %2 to %3, jitter %4, median delay %5")
                     .arg(signedSeconds(medianOffsetMs), lowest,
-                         signedSeconds(highestOffsetMs), seconds(jitterMs), seconds(medianDelayMs));
+                         highest, seconds(jitterMs), seconds(medianDelayMs));
     } else if (probes > 0) {
         text += QStringLiteral(", no reply");
     }

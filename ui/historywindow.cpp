@@ -29,8 +29,8 @@ namespace {
 const QSize kPreferredSize(880, 560);
 // Room kept for the window manager's frame.
 const QMargins kFrameAllowance(0, 32, 0, 0);
-// Replies further apart than this were not one watch (the program was not running).
-constexpr qint64 kJoinedWithinMs = 2 * ClockWatcher::kProbeMs + 5000;
+static_assert(HistoryRuns::kJoinedWithinMs == 2 * ClockWatcher::kProbeMs + 5000,
+              "a run holds replies at most two probes and a bit apart");
 const QColor kJumpColor(255, 69, 58);
 
 QLabel* makeLabel(const QFont& font, const char* tone, QWidget* parent)
@@ -203,7 +203,9 @@ void HistoryWindow::scheduleRefresh()
 
 void HistoryWindow::refresh()
 {
-    const qint64 now = watcher_->snapshot().nowMs;
+    // The record's timeline, not the wall clock: a clock set back or forward
+    // moves the offset trace, never the axis.
+    const qint64 now = watcher_->history()->nowMs();
     const qint64 from = now - rangeMs(range_);
     shown_ = watcher_->history()->between(from, now);
     const QString label = watcher_->serverLabel();
@@ -214,36 +216,37 @@ void HistoryWindow::refresh()
     QVector<InstStripChart::Span> gaps;
     QVector<InstStripChart::Mark> marks;
     chartStates_.clear();
-    qint64 lastReply = 0;
+    HistoryRuns runs;
     qint64 missedFrom = 0;  // start of the gap being built; 0: none
     for (const ClockSample& s : shown_) {
+        const bool newRun = runs.startsRun(s);
         switch (s.kind) {
         case ClockSample::Kind::Reply: {
             InstStripChart::Sample c;
-            c.utcMs = s.utcMs;
-            c.value = double(s.offsetMs);
-            c.second = double(s.delayMs);
-            c.breakBefore = missedFrom != 0 || (lastReply != 0 && s.utcMs - lastReply > kJoinedWithinMs);
+            c.utcMs = s.atMs;
+            c.value = double(s.offsetUs) / 1000.0;
+            c.second = double(s.delayUs) / 1000.0;
+            c.breakBefore = newRun;
             samples.append(c);
             chartStates_.append(s.state);
             if (missedFrom != 0)
-                gaps.append({missedFrom, s.utcMs});
+                gaps.append({missedFrom, s.atMs});
             missedFrom = 0;
-            lastReply = s.utcMs;
             break;
         }
         case ClockSample::Kind::Missed:
-            if (missedFrom == 0) {
-                const qint64 probeSent = s.utcMs - ClockWatcher::kProbeMs;
-                missedFrom = std::max(lastReply != 0 ? std::max(lastReply, probeSent) : probeSent, from);
-            }
+            // From the first probe that went unanswered.
+            if (missedFrom == 0)
+                missedFrom = std::max(s.atMs, from);
             break;
         case ClockSample::Kind::StateChange:
-            marks.append({s.utcMs, stateColor(s.state), false, stateTrayWord(s.state)});
+            marks.append({s.atMs, stateColor(s.state), false, stateTrayWord(s.state)});
             break;
         case ClockSample::Kind::ClockJump:
-            marks.append({s.utcMs, kJumpColor, true,
-                          QStringLiteral("clock set %1").arg(HistoryFigures::signedSeconds(double(s.offsetMs)))});
+            marks.append({s.atMs, kJumpColor, true,
+                          QStringLiteral("clock set %1").arg(HistoryFigures::signedSeconds(double(s.offsetUs) / 1000.0))});
+            break;
+        case ClockSample::Kind::Start:
             break;
         }
     }

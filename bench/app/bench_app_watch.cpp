@@ -3,7 +3,8 @@
 // watching a test server (menu-bar watching on, so probes and reports run).
 // Then how right its readings are: the first ten after start, and ten taken
 // while the main window repaints without pause, against the server's known
-// offset and against `ntpdate -q` of the same server where it is installed.
+// offset and against `ntpdate -q` of the same server where it is installed
+// (PELLUM_NTPDATE names another one, say unpacked into a scratch folder).
 //
 // The bench moves itself into a private network namespace with only loopback
 // up, starts the test server on 127.0.0.1 there, and runs a second copy of
@@ -13,6 +14,7 @@
 // PELLUM_BENCH_WATCH_S changes the watching time (default 100 s).
 
 #include "clientapp.h"
+#include "clockhistory.h"
 #include "clockstate.h"
 #include "clockwatcher.h"
 #include "pellumwindow.h"
@@ -42,30 +44,29 @@ namespace {
 
 constexpr int kServerOffsetMs = 250;   // within the in-sync band
 
-// Each new reading of the watcher, as its error against the server's offset.
+// Each reply the watcher records, as its error against the server's offset, in ms.
 class Readings : public QObject {
 public:
     explicit Readings(ClockWatcher* watcher)
     {
-        connect(watcher, &ClockWatcher::changed, this, [this, watcher] {
-            const qint64 since = watcher->msSinceHeard();
-            if (since >= 0 && (m_lastSince < 0 || since < m_lastSince))
-                errors.append(watcher->snapshot().offsetMs - kServerOffsetMs);
-            m_lastSince = since;
+        connect(watcher->history(), &ClockHistory::recorded, this, [this](const ClockSample& s) {
+            if (s.kind == ClockSample::Kind::Reply)
+                errors.append(double(s.offsetUs) / 1000.0 - kServerOffsetMs);
         });
     }
-    QList<qint64> errors;
-
-private:
-    qint64 m_lastSince = -1;
+    QList<double> errors;
 };
 
-QString listed(const QList<qint64>& errors, int from, int count)
+QString listed(const QList<double>& errors, int from, int count)
 {
     QStringList parts;
-    for (int i = from; i < qMin(errors.size(), from + count); ++i)
-        parts << QString::asprintf("%+lld", static_cast<long long>(errors.at(i)));
-    return parts.join(QLatin1Char(' '));
+    double sum = 0;
+    int n = 0;
+    for (int i = from; i < qMin(errors.size(), from + count); ++i, ++n) {
+        parts << QString::asprintf("%+.3f", errors.at(i));
+        sum += errors.at(i);
+    }
+    return parts.join(QLatin1Char(' ')) + (n ? QString::asprintf("  (mean %+.3f)", sum / n) : QString());
 }
 
 double monotonicBootMs()
@@ -285,15 +286,17 @@ int runBench(int argc, char** argv)
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
 
     // The baseline: the same server as ntpdate sees it, in ms off its offset.
-    QStringList ntpdate;
-    for (int i = 0; i < 5; ++i) {
+    QList<double> ntpdate;
+    const QString ntpdateProgram = qEnvironmentVariableIsEmpty("PELLUM_NTPDATE")
+        ? QStringLiteral("ntpdate") : qEnvironmentVariable("PELLUM_NTPDATE");
+    for (int i = 0; i < 10; ++i) {
         QProcess query;
-        query.start(QStringLiteral("ntpdate"), {QStringLiteral("-q"), QStringLiteral("127.0.0.1")});
+        query.start(ntpdateProgram, {QStringLiteral("-q"), QStringLiteral("127.0.0.1")});
         if (!query.waitForFinished(10000))
             break;
         const auto m = QRegularExpression(QStringLiteral("([+-]?\\d+\\.\\d+) \\+/-")).match(QString::fromLocal8Bit(query.readAll()));
         if (m.hasMatch())
-            ntpdate << QString::asprintf("%+.1f", m.captured(1).toDouble() * 1000 - kServerOffsetMs);
+            ntpdate << m.captured(1).toDouble() * 1000 - kServerOffsetMs;
     }
 
     QProcess client;
@@ -304,7 +307,7 @@ int runBench(int argc, char** argv)
     if (!finished)
         client.kill();
     std::printf("%-46s %s\n", "ntpdate -q of the same server, ms off",
-                ntpdate.isEmpty() ? "not installed or no answer" : qPrintable(ntpdate.join(QLatin1Char(' '))));
+                ntpdate.isEmpty() ? "not installed or no answer" : qPrintable(listed(ntpdate, 0, int(ntpdate.size()))));
     server.terminate();
     if (!server.waitForFinished(5000))
         server.kill();

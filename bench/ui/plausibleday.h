@@ -1,8 +1,9 @@
 #pragma once
 
 // Fills a clock record with a day such as a desk computer on a LAN sees: a
-// few milliseconds of wander, delay spikes, two spells without the server
-// and the clock set by hand once. For the history window's demo and bench.
+// few milliseconds of wander, sub-millisecond delays with spikes, two spells
+// without the server, a restart and the clock set by hand once. For the
+// history window's demo and bench.
 
 #include "clockhistory.h"
 
@@ -36,23 +37,27 @@ inline void fill(ClockHistory& history, qint64 endUtcMs)
             // Not heard for 25 s: the state turns to lost.
             if (++missedRun >= 3)
                 setState(t, ClockState::Lost);
-            history.recordMissed(t, state);
+            history.recordMissed(t - probeMs, state);   // the probe before went unanswered
+            continue;
+        }
+        if (ago > 5 * hourMs && ago - probeMs <= 5 * hourMs) {
+            history.recordStart(t - 3000, state);   // the program restarted
             continue;
         }
         missedRun = 0;
         if (jumpAt != 0 && t >= jumpAt) {
-            setBy = 1500;
+            setBy = 1500000;
             history.recordClockJump(t - 4000, setBy, state);
             jumpAt = 0;
         }
         const double hours = double(t - start) / double(hourMs);
         const double wander = 2.2 * std::sin(hours / 3.1) + 0.8 * std::sin(hours * 1.7);
-        const double noise = (random.generateDouble() - 0.5) * 1.6;
-        qint64 offset = qint64(std::lround(wander + noise)) - setBy;
-        qint32 delay = 1 + qint32(random.bounded(3));
+        const double noise = (random.generateDouble() - 0.5) * 0.9;
+        const qint64 offset = qint64(std::lround((wander + noise) * 1000.0)) - setBy;
+        qint32 delay = 180 + qint32(random.bounded(260));
         if (random.bounded(200) == 0)
-            delay += 15 + qint32(random.bounded(25));
-        setState(t, std::llabs(offset) > 500 ? ClockState::Off : ClockState::Sync);
+            delay += 15000 + qint32(random.bounded(25000));
+        setState(t, std::llabs(offset) > 500000 ? ClockState::Off : ClockState::Sync);
         history.recordReply(t, offset, delay, state);
         if (setBy != 0 && t > endUtcMs - 9 * hourMs + 60000) {
             history.recordClockJump(t + 2000, -setBy, state); // the next sync set it right

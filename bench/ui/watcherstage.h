@@ -88,7 +88,7 @@ public:
     qint64 clockSkewMs = 0;
 
 protected:
-    qint64 wallClockMs() const override { return ClockWatcher::wallClockMs() + clockSkewMs; }
+    qint64 wallClockNs() const override { return ClockWatcher::wallClockNs() + clockSkewMs * 1000000; }
 };
 
 // A watcher and its server, plus moves into each state.

@@ -3,16 +3,21 @@
 
 #include "clockhistory.h"
 #include "clockwatcher.h"
+#include "elapsedclock.h"
 #include "testserverprocess.h"
 
 #include <QSettings>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <time.h>
 #endif
 
 namespace {
@@ -29,22 +34,22 @@ QList<std::pair<Kind, ClockState>> kinds(const QVector<ClockSample>& record)
 }
 
 // A watcher whose wall clock can jump and whose two clocks move on together
-// as advance() says; freeze() stops their real part.
+// as advance() says (as a sleep does); freeze() stops their real part.
 class TestableWatcher : public ClockWatcher {
 public:
-    explicit TestableWatcher(quint16 sntpPort) { setDestinationPorts(sntpPort, 12300), m_mono.start(); }
-    void freeze() { m_frozenWall = QDateTime::currentMSecsSinceEpoch(), m_frozenMono = m_mono.elapsed(), m_frozen = true; }
+    explicit TestableWatcher(quint16 sntpPort) { setDestinationPorts(sntpPort, 12300); }
+    void freeze() { m_frozenWall = ::wallClockNs(), m_frozenElapsed = elapsedClockNs(), m_frozen = true; }
     void advance(qint64 ms) { m_passedMs += ms; }
     qint64 jumpMs = 0;   // the wall clock set forward (+) or back (-)
+    qint64 realElapsedNs() const { return ClockWatcher::elapsedNs(); }
 
 protected:
-    qint64 wallClockMs() const override { return (m_frozen ? m_frozenWall : QDateTime::currentMSecsSinceEpoch()) + m_passedMs + jumpMs; }
-    qint64 monotonicMs() const override { return (m_frozen ? m_frozenMono : m_mono.elapsed()) + m_passedMs; }
+    qint64 wallClockNs() const override { return (m_frozen ? m_frozenWall : ::wallClockNs()) + (m_passedMs + jumpMs) * 1000000; }
+    qint64 elapsedNs() const override { return (m_frozen ? m_frozenElapsed : elapsedClockNs()) + m_passedMs * 1000000; }
 
 private:
-    QElapsedTimer m_mono;
     bool m_frozen = false;
-    qint64 m_frozenWall = 0, m_frozenMono = 0, m_passedMs = 0;
+    qint64 m_frozenWall = 0, m_frozenElapsed = 0, m_passedMs = 0;
 };
 } // namespace
 
@@ -85,8 +90,8 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w->state(), offset ? ClockState::Off : ClockState::Sync, kWaitMs);
             QVERIFY(w->serverIsLocal() && w->serverAddress() == QHostAddress("127.0.0.1"));
             QVERIFY2(qAbs(w->snapshot().offsetMs - offset) <= 20, qPrintable(QString::number(w->snapshot().offsetMs)));
-            const ClockSample reply = w->history()->samples().first();
-            QVERIFY(reply.kind == Kind::Reply && reply.offsetMs == w->snapshot().offsetMs && reply.delayMs <= 20);
+            const ClockSample reply = w->history()->samples().at(1);   // after the start
+            QVERIFY(reply.kind == Kind::Reply && qAbs(reply.offsetUs - w->snapshot().offsetMs * 1000) <= 500 && reply.delayUs <= 20000);
             QCOMPARE(w->lastSyncUtcMs() > 0, offset == 0);
         }
     }
@@ -155,30 +160,53 @@ private slots:
         w->onTick();
         const QVector<ClockSample> record = w->history()->samples();
         using S = ClockState;
-        QCOMPARE(kinds(record), (QList<std::pair<Kind, S>>{{Kind::Reply, S::Sync}, {Kind::StateChange, S::Sync},
-            {Kind::Missed, S::Sync}, {Kind::Missed, S::Sync}, {Kind::StateChange, S::Lost}}));
-        QVERIFY(qAbs(record[4].utcMs - record[3].utcMs - 25001) < 1000);
+        QCOMPARE(kinds(record), (QList<std::pair<Kind, S>>{{Kind::Start, S::None}, {Kind::Reply, S::Sync},
+            {Kind::StateChange, S::Sync}, {Kind::Missed, S::Sync}, {Kind::Missed, S::Sync}, {Kind::StateChange, S::Lost}}));
+        QVERIFY(qAbs(record[5].atMs - record[4].atMs - 25001) < 1000);
     }
 
     void damagedRecord()
     {
-        // Fault: a damaged, truncated or foreign record file crashed or hung the start, or lost what was sound; the record grew past a day.
+        // Fault: a 1.7.0, damaged, torn or foreign record file went unread, crashed or hung the start, or lost what was sound; an append after a torn tail was misread; the record grew past a day.
         const QString path = ClockHistory::defaultFilePath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/clock-history-1.7.0"), path));
+        const QVector<ClockSample> old = ClockHistory(path).samples();
+        QCOMPARE(kinds(old), (QList<std::pair<Kind, ClockState>>{{Kind::StateChange, ClockState::Sync},
+            {Kind::Reply, ClockState::Sync}, {Kind::Missed, ClockState::Sync}, {Kind::ClockJump, ClockState::Sync}, {Kind::Reply, ClockState::Off}}));
+        QVERIFY(old[0].atMs == 1796724000000 && old[1].offsetUs == 3000 && old[1].delayUs == 2000);
+        QVERIFY(old[3].offsetUs == -1500000 && old[4].atMs == 1796724020250 && old[4].offsetUs == 1497000);
+        QFile::remove(path);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        int kept = 0, held = 0;
         {
             ClockHistory record(path);
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            record.setTrueTime(now, elapsedClockNs() / 1000000);
             for (int i = 0; i < 9000; ++i)   // 25 hours of probes
                 record.recordReply(now - (9000 - i) * 10000LL + 5000, i, 1, ClockState::Sync);
-            QCOMPARE(record.samples().size(), 8641);
-        }
+            kept = int(record.samples().size());
+            QVERIFY(kept <= 8641 && kept >= 8640);
+            QVERIFY(record.save());   // written whole, off the GUI thread
+            for (int i = 0; i < 10; ++i)
+                record.recordReply(now + i * 10000LL, i, 1, ClockState::Sync);
+            held = int(record.samples().size());
+        }   // appended
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QByteArray data = file.readAll();
-        QCOMPARE(data.size(), 8 + 24 * 8641);
+        QCOMPARE(data.size(), 8 + 24 * (kept + 10));
+        const QVector<ClockSample> back = ClockHistory(path).samples();
+        QVERIFY(back.size() == held && back.constLast().atMs == now + 90000);
         data[8 + 24 * 5000 + 3] ^= 1;
         QVERIFY(file.seek(0) && file.write(data) == data.size() && file.resize(8 + 24 * 6000 - 7));
         file.close();
-        QCOMPARE(ClockHistory(path).samples().size(), 5000 - 1);   // up to the damage; the oldest has aged out since
+        {
+            ClockHistory torn(path);
+            QCOMPARE(torn.samples().size(), 5000);   // up to the damage
+            torn.recordMissed(now, ClockState::Lost);
+        }
+        QCOMPARE(ClockHistory(path).samples().size(), 5001);
+        QCOMPARE(QFileInfo(path).size(), 8 + 24 * 5001);
         for (const QByteArray& foreign : {QByteArray("TPCH"), QByteArray(4096, 'x')}) {
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(foreign) == foreign.size());
             file.close();
@@ -189,6 +217,50 @@ private slots:
         QVERIFY(ClockHistory(path).samples().isEmpty());   // returns at all
         QFile::remove(path);
 #endif
+    }
+
+    void sleepIsNoJump()
+    {
+        // Fault: a resume from sleep read as the clock set forward (an elapsed clock that stops in sleep), or the reply from before it still counted.
+#ifdef Q_OS_LINUX
+        timespec boot{};
+        ::clock_gettime(CLOCK_BOOTTIME, &boot);
+        const qint64 bootNs = qint64(boot.tv_sec) * 1000000000 + boot.tv_nsec;
+        QVERIFY(qAbs(watcher()->realElapsedNs() - bootNs) < 1000000000);
+#endif
+        auto w = watcher("127.0.0.1", ClockState::Sync);
+        w->freeze();
+        w->advance(8 * 3600000LL);   // a night's sleep moves both clocks
+        w->onTick();
+        QCOMPARE(w->state(), ClockState::Lost);
+        QVERIFY(w->msSinceHeard() >= 8 * 3600000LL);
+        for (const ClockSample& s : w->history()->samples())
+            QVERIFY(s.kind != Kind::ClockJump);
+    }
+
+    void clockStepsKeepTheRecord()
+    {
+        // Fault: a clock set 2 days forward aged out the day before it; one set back hid, reordered or misdated the entries made before it.
+        const qint64 began = QDateTime::currentMSecsSinceEpoch();
+        auto w = watcher("127.0.0.1", ClockState::Sync);
+        const ClockHistory& h = *w->history();
+        const auto replies = [&] { return std::count_if(h.samples().begin(), h.samples().end(), [](const ClockSample& s) { return s.kind == Kind::Reply; }); };
+        for (qint64 jump : {2 * 86400000LL, 0LL, -1800000LL}) {
+            const auto before = replies();
+            w->jumpMs = jump;
+            w->onTick();   // sees the step and probes at once
+            QTRY_VERIFY_WITH_TIMEOUT(replies() > before, 3000);
+        }
+        QCOMPARE(w->state(), ClockState::Wrong);
+        const QVector<ClockSample> hour = h.between(h.nowMs() - 3600000, h.nowMs());
+        QCOMPARE(hour.size(), h.samples().size());
+        QVERIFY(std::is_sorted(hour.begin(), hour.end(), [](const ClockSample& a, const ClockSample& b) { return a.atMs < b.atMs; }));
+        for (const ClockSample& s : hour)
+            QVERIFY2(s.atMs >= began - 1000 && s.atMs <= QDateTime::currentMSecsSinceEpoch() + 1000, qPrintable(QString::number(s.atMs - began)));
+        const auto found = [&](Kind kind, qint64 us) {
+            return std::any_of(hour.begin(), hour.end(), [&](const ClockSample& s) { return s.kind == kind && qAbs(s.offsetUs - us) < 1000000; });
+        };
+        QVERIFY(found(Kind::ClockJump, 2 * 86400000000LL) && found(Kind::Reply, -2 * 86400000000LL) && found(Kind::Reply, 1800000000LL));
     }
 
     void unreadableLastSyncIsNever()

@@ -56,13 +56,16 @@ private slots:
     void sntpReplies()
     {
         // Fault: offset sign, rounding or delay handling off (the server's hold counted as network), or a bogus, foreign or stale reply taken.
-        struct Row { qint64 t2, t3, t4, offset, delay; };
-        for (const Row& r : {Row{T + 50, T + 50, T + 100, 0, 100}, Row{T + 1900, T + 1900, T + 800, 1500, 800},
-                             Row{T, T - 3, T, -1, 3}, Row{T, T + 3, T, 1, 0}, Row{T + 1500, T + 1700, T + 300, 1450, 100}}) {
+        struct Row { qint64 t2, t3, t4, offset, offsetUs, delay; };
+        for (const Row& r : {Row{T + 50, T + 50, T + 100, 0, 0, 100}, Row{T + 1900, T + 1900, T + 800, 1500, 1500000, 800},
+                             Row{T, T - 3, T, -1, -1500, 3}, Row{T, T + 3, T, 1, 1500, 0}, Row{T + 1500, T + 1700, T + 300, 1450, 1450000, 100}}) {
             qint64 got = 0;
             QVERIFY(readSntpReply(reply(T, r.t2, r.t3) + QByteArray(20, 'x'), T, r.t4, &got));
             QCOMPARE(got, r.offset);
-            QCOMPARE(sntpRoundTripMs(reply(T, r.t2, r.t3), T, r.t4), r.delay);
+            SntpMeasurement m;
+            QVERIFY(readSntpReplyNs(reply(T, r.t2, r.t3), T * 1000000, r.t4 * 1000000, &m));
+            QCOMPARE(m.offsetUs, r.offsetUs);
+            QCOMPARE(m.delayUs, r.delay * 1000);
         }
         // and a bogus, foreign or stale reply is never taken as a measurement.
         const QByteArray good = reply(T, T, T);
@@ -76,6 +79,24 @@ private slots:
             QVERIFY(!readSntpReply(r, T, T, &untouched));
             QCOMPARE(untouched, qint64(7));
         }
+    }
+
+    void subMillisecondSweep()
+    {
+        // Fault: times cut to whole milliseconds and the sum halved as integers, so a perfect LAN reads a bias of +0.4 ms.
+        const auto stampNs = [](qint64 ns) { QByteArray b(8, 0); qToBigEndian<quint64>(unixNsToNtp(ns), b.data()); return b; };
+        qint64 sum = 0;
+        for (int i = 0; i < 1000; ++i) {
+            const qint64 t1 = T * 1000000 + i * 10000000000LL + (i * 7919 % 1000) * 1000 + i % 7;   // every phase of a millisecond
+            const qint64 t2 = t1 + 100000, t3 = t2 + 37000, t4 = t3 + 100000;   // offset 0, delay 0.2 ms
+            const QByteArray r = QByteArray("\x24\x02", 2) + QByteArray(22, 0) + makeSntpRequestNs(t1).mid(40, 8) + stampNs(t2) + stampNs(t3);
+            SntpMeasurement m;
+            QVERIFY(readSntpReplyNs(r, t1, t4, &m));
+            QVERIFY2(qAbs(m.offsetUs) <= 1 && qAbs(m.delayUs - 200) <= 1, qPrintable(QStringLiteral("%1 %2").arg(m.offsetUs).arg(m.delayUs)));
+            sum += m.offsetUs;
+        }
+        QVERIFY(qAbs(sum) / 1000 < 100);   // mean bias under 0.1 ms
+        QVERIFY(!readSntpReplyNs(makeSntpRequestNs(T * 1000000 + 1), T * 1000000, T * 1000000, nullptr));   // a request is no reply
     }
 
     void frameLimits()

@@ -122,7 +122,8 @@ void TstE2eProgram::clockJumpsRaiseAlertOnlyBehindLastSync()
     sandbox->writeSettings({{"menuBar/watch", true}});
     auto program = launch({QStringLiteral("--login")}, true);
     QVERIFY2(waitFor([&] { return server->hasReported("sync"); }, 30000), qPrintable(program->log()));
-    sandbox->setFakeTime("+3600");
+    const qint64 launchedBy = QDateTime::currentMSecsSinceEpoch();
+    sandbox->setFakeTime("+172800");   // two days on: the day before must stay
     QTest::qWait(2500);
     sandbox->setFakeTime("+0");
     const auto lastState = [&] { return server->reports().value(server->reports().size() - 1).value("state").toString(); };
@@ -139,15 +140,19 @@ void TstE2eProgram::clockJumpsRaiseAlertOnlyBehindLastSync()
     const qint64 stored = sandbox->setting(QStringLiteral("clock/lastSyncUtcMs")).toLongLong();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     QVERIFY2(stored > 0 && stored <= now + 1000, qPrintable(QStringLiteral("stored %1 ms ahead").arg(stored - now)));
-    // The record, kept through the exit, holds both jumps and the Wrong that came of the second, in that order.
+    // The record, kept through the exit, holds both jumps and the Wrong that came of the second, in that
+    // order, every entry at its true time, from before the first jump on.
     const QVector<ClockSample> record = ClockHistory(sandbox->path("data/Quorrel Two/Tavrin Pellum/clock-history")).samples();
     const auto first = [&](ClockSample::Kind kind, auto is) {
         return std::find_if(record.begin(), record.end(), [&](const ClockSample& s) { return s.kind == kind && is(s); }) - record.begin();
     };
-    const auto forward = first(ClockSample::Kind::ClockJump, [](const ClockSample& s) { return qAbs(s.offsetMs - 3600000) < 2000; });
-    const auto back = first(ClockSample::Kind::ClockJump, [](const ClockSample& s) { return qAbs(s.offsetMs + 5000) < 2000; });
+    const auto forward = first(ClockSample::Kind::ClockJump, [](const ClockSample& s) { return qAbs(s.offsetUs / 1000 - 172800000) < 2000; });
+    const auto back = first(ClockSample::Kind::ClockJump, [](const ClockSample& s) { return qAbs(s.offsetUs / 1000 + 5000) < 2000; });
     const auto wrong = first(ClockSample::Kind::StateChange, [](const ClockSample& s) { return s.state == ClockState::Wrong; });
     QVERIFY2(forward < back && back < wrong && wrong < record.size(), qPrintable(QStringLiteral("%1 %2 %3 of %4").arg(forward).arg(back).arg(wrong).arg(record.size())));
+    QVERIFY(record.first().atMs < launchedBy);
+    for (qsizetype i = 0; i < record.size(); ++i)
+        QVERIFY2(record[i].atMs <= now + 1000 && (i == 0 || record[i - 1].atMs <= record[i].atMs), qPrintable(QString::number(i)));
 }
 
 PELLUM_E2E_MAIN(TstE2eProgram, QCoreApplication)

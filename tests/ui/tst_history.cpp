@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,26 +31,26 @@ private slots:
         QFile::remove(ClockHistory::defaultFilePath());
     }
 
-    // The export dropped missed probes, wrote local time for UTC, took in state or jump entries, or rows outside the range shown.
+    // The export dropped missed probes, wrote local time for UTC, whole milliseconds or bare LF line ends, took in state or jump entries, or rows outside the range shown.
     void exportIsTheRangeShown()
     {
         ClockHistory fixed;
         const qint64 t0 = 1796724000000; // 2026-12-08 10:00:00 UTC
         fixed.recordStateChange(t0, ClockState::Sync);
-        fixed.recordReply(t0 + 250, 3, 2, ClockState::Sync);
+        fixed.recordReply(t0 + 250, 3412, 250, ClockState::Sync);
         fixed.recordMissed(t0 + 10250, ClockState::Sync);
         fixed.recordStateChange(t0 + 20250, ClockState::Lost);
         fixed.recordMissed(t0 + 20250, ClockState::Lost);
-        fixed.recordClockJump(t0 + 25000, 1500, ClockState::Lost);
-        fixed.recordReply(t0 + 30250, -1497, 4, ClockState::Off);
-        QCOMPARE(historyCsv(fixed.samples()), QStringLiteral("time,offset_ms,delay_ms,state\n"
-                                                             "2026-12-08T10:00:00.250Z,3,2,sync\n"
-                                                             "2026-12-08T10:00:10.250Z,,,sync\n"
-                                                             "2026-12-08T10:00:20.250Z,,,lost\n"
-                                                             "2026-12-08T10:00:30.250Z,-1497,4,off\n"));
+        fixed.recordClockJump(t0 + 25000, 1500000, ClockState::Lost);
+        fixed.recordReply(t0 + 30250, -1497001, 4000, ClockState::Off);
+        QCOMPARE(historyCsv(fixed.samples()), QStringLiteral("time,offset_ms,delay_ms,state\r\n"
+                                                             "2026-12-08T10:00:00.250Z,3.412,0.250,sync\r\n"
+                                                             "2026-12-08T10:00:10.250Z,,,sync\r\n"
+                                                             "2026-12-08T10:00:20.250Z,,,lost\r\n"
+                                                             "2026-12-08T10:00:30.250Z,-1497.001,4.000,off\r\n"));
 
         ClockWatcher watcher;
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const qint64 now = watcher.history()->nowMs();
         watcher.history()->recordReply(now - 120 * kMinute, 5, 1, ClockState::Sync);
         watcher.history()->recordReply(now - 30 * kMinute, 6, 1, ClockState::Sync);
         watcher.history()->recordMissed(now - 20 * kMinute, ClockState::Sync);
@@ -60,35 +61,67 @@ private slots:
         QCOMPARE(window.csv().count(QLatin1Char('\n')), 4);
     }
 
-    // The chart's accessible name lacked the figures of the range shown or kept the last range's; the cursor was not spoken.
+    // The chart's accessible name lacked the figures of the range shown, kept the last range's, or counted a restart or a gap as jitter; the cursor was not spoken.
     void summaryAndCursorAreSpoken()
     {
         ClockWatcher watcher;
         ClockHistory& h = *watcher.history();
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        h.recordReply(now - 50 * kMinute, 900, 30, ClockState::Off);
-        const qint64 offsets[] = {-3, 1, 1, 4};
-        const qint32 delays[] = {2, 2, 3, 1};
+        const qint64 now = h.nowMs();
+        h.recordReply(now - 50 * kMinute, 900000, 30000, ClockState::Off);
+        const qint64 offsets[] = {-310, 120, 130, 412};
+        const qint32 delays[] = {250, 260, 300, 180};
+        const qint64 run = now - 5 * kMinute;
         for (int i = 0; i < 4; ++i)
-            h.recordReply(now - (5 - i) * kMinute, offsets[i], delays[i], ClockState::Sync);
+            h.recordReply(run + i * 10000, offsets[i], delays[i], ClockState::Sync);
+        h.recordStart(run + 35000, ClockState::Sync);   // a restart, then another offset
+        h.recordReply(run + 40000, 5000, 200, ClockState::Sync);
         h.recordMissed(now - kMinute, ClockState::Sync);
         HistoryWindow window(&watcher);
         window.setRange(HistoryWindow::Range::TenMinutes);
         QCOMPARE(spoken(window.chart(), QAccessible::Name),
-                 QStringLiteral("Last 10 minutes: 5 probes, 1 missed, offset median +0.001 s, from \u22120.003 to "
-                                "+0.004 s, jitter 0.003 s, median delay 0.002 s"));
+                 QStringLiteral("Last 10 minutes: 6 probes, 1 missed, offset median +0.130 ms, from \u22120.310 to "
+                                "+5.000 ms, jitter 0.297 ms, median delay 0.250 ms"));
         window.setRange(HistoryWindow::Range::Hour);
         QCOMPARE(spoken(window.chart(), QAccessible::Name),
-                 QStringLiteral("Last hour: 6 probes, 1 missed, offset median +0.001 s, from \u22120.003 to "
-                                "+0.900 s, jitter 0.452 s, median delay 0.002 s"));
+                 QStringLiteral("Last hour: 7 probes, 1 missed, offset median +0.271 ms, from \u22120.310 to "
+                                "+900.0 ms, jitter 0.297 ms, median delay 0.255 ms"));
 
         QTest::keyClick(window.chart(), Qt::Key_Left); // the newest reply first
         QVERIFY2(spoken(window.chart(), QAccessible::Description).endsWith(
-                     QStringLiteral("offset +0.004 s, delay 0.001 s, In sync")),
+                     QStringLiteral("offset +5.000 ms, delay 0.200 ms, In sync")),
                  qPrintable(spoken(window.chart(), QAccessible::Description)));
         QTest::keyClick(window.chart(), Qt::Key_Home);
         QVERIFY(spoken(window.chart(), QAccessible::Description).endsWith(
-            QStringLiteral("offset +0.900 s, delay 0.030 s, Clock is off")));
+            QStringLiteral("offset +900.0 ms, delay 30.0 ms, Clock is off")));
+    }
+
+    // A clock-set label at the right edge ran out of the plot; on the day the clocks change the ticks left the local whole hours.
+    void chartKeepsItsLabels()
+    {
+        InstStripChart chart;
+        chart.resize(640, 260);
+        const qint64 from = 1796724000000;
+        chart.setTimeRange(from, from + 3600000);
+        const QColor red(255, 69, 58);
+        chart.setData({{from + 60000, 1.0}}, {}, {{from + 3600000 - 1000, red, true, QStringLiteral("clock set \u221260 min")}});
+        const QImage image = chart.grab().toImage();
+        int outside = 0;
+        for (int x = chart.width() - 4; x < chart.width(); ++x)
+            for (int y = 0; y < image.height(); ++y) {
+                const QColor c = image.pixelColor(x, y);
+                outside += c.red() > 200 && c.green() < 140 && c.blue() < 140;
+            }
+        QCOMPARE(outside, 0);
+
+        const qint64 springForward = 1774738800000;   // 2026-03-29 00:00 in Berlin, 02:00 is 03:00
+        for (qint64 step : {3600000LL, 3 * 3600000LL}) {
+            const QVector<qint64> ticks = InstStripChart::timeTicks(springForward, springForward + 12 * 3600000, step);
+            QVERIFY(ticks.size() >= 11 * 3600000 / step);
+            for (qint64 t : ticks) {
+                const QTime local = QDateTime::fromMSecsSinceEpoch(t).time();
+                QVERIFY2(local.minute() == 0 && local.hour() % (step / 3600000) == 0, qPrintable(local.toString()));
+            }
+        }
     }
 };
 
@@ -100,6 +133,7 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
     qputenv("XDG_DATA_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("data"))));
+    qputenv("TZ", "Europe/Berlin");   // the ticks are tested across a change of the clocks
     QApplication app(argc, argv);
     TstHistory test;
     return QTest::qExec(&test, argc, argv);

@@ -1,5 +1,6 @@
 #include "sntpresponder.h"
 
+#include "elapsedclock.h"
 #include "sntp.h"
 
 #include <QDateTime>
@@ -10,9 +11,11 @@
 
 namespace {
 
-void putTimestamp(QByteArray* packet, int at, qint64 unixMs)
+// Nanoseconds, as a real server stamps: whole milliseconds would be a bias
+// of their own in every measurement against it.
+void putTimestamp(QByteArray* packet, int at, qint64 unixNs)
 {
-    const quint64 ts = unixMsToNtp(unixMs);
+    const quint64 ts = unixNsToNtp(unixNs);
     for (int i = 0; i < 8; ++i)
         (*packet)[at + i] = char(ts >> (56 - 8 * i));
 }
@@ -41,12 +44,12 @@ bool SntpResponder::start(const ServerOptions& options, QString* error)
     return true;
 }
 
-qint64 SntpResponder::serverNowMs() const
+qint64 SntpResponder::serverNowNs() const
 {
-    return QDateTime::currentMSecsSinceEpoch() + m_options.offsetMs;
+    return wallClockNs() + m_options.offsetMs * 1000000;
 }
 
-QByteArray SntpResponder::buildReply(const QByteArray& request, qint64 receiveMs) const
+QByteArray SntpResponder::buildReply(const QByteArray& request, qint64 receiveNs) const
 {
     QByteArray reply(48, '\0');
     const int mode = m_options.sntp == QLatin1String("wrong-mode") ? 3 : 4;
@@ -58,13 +61,13 @@ QByteArray SntpResponder::buildReply(const QByteArray& request, qint64 receiveMs
     reply[13] = 'O';
     reply[14] = 'C';
     reply[15] = 'L';
-    putTimestamp(&reply, 16, receiveMs);
+    putTimestamp(&reply, 16, receiveNs);
     for (int i = 0; i < 8; ++i)
         reply[24 + i] = request.size() >= 48 ? request[40 + i] : char(0);
     if (m_options.sntp == QLatin1String("wrong-origin"))
         reply[31] = char(reply[31] ^ 0x01);
-    putTimestamp(&reply, 32, receiveMs);
-    putTimestamp(&reply, 40, serverNowMs());
+    putTimestamp(&reply, 32, receiveNs);
+    putTimestamp(&reply, 40, serverNowNs());
     if (m_options.sntp == QLatin1String("truncated"))
         reply.truncate(47);
     return reply;
@@ -74,7 +77,7 @@ void SntpResponder::onReadyRead()
 {
     while (m_socket->hasPendingDatagrams()) {
         const QNetworkDatagram in = m_socket->receiveDatagram(512);
-        const qint64 receiveMs = serverNowMs();
+        const qint64 receiveNs = serverNowNs();
         if (m_log.isOpen()) {
             m_log.write(QJsonObject{{"from", in.senderAddress().toString()},
                                     {"port", in.senderPort()},
@@ -89,11 +92,11 @@ void SntpResponder::onReadyRead()
         const QHostAddress to = in.senderAddress();
         const quint16 port = quint16(in.senderPort());
         if (m_options.delayMs <= 0) {
-            m_socket->writeDatagram(buildReply(request, receiveMs), to, port);
+            m_socket->writeDatagram(buildReply(request, receiveNs), to, port);
         } else {
             // The transmit time is taken when the reply really leaves.
-            QTimer::singleShot(m_options.delayMs, this, [this, request, receiveMs, to, port] {
-                m_socket->writeDatagram(buildReply(request, receiveMs), to, port);
+            QTimer::singleShot(m_options.delayMs, this, [this, request, receiveNs, to, port] {
+                m_socket->writeDatagram(buildReply(request, receiveNs), to, port);
             });
         }
     }

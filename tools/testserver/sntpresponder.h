@@ -18,8 +18,8 @@ public:
 
 private:
     void onReadyRead();
-    QByteArray buildReply(const QByteArray& request, qint64 receiveMs) const;
-    qint64 serverNowMs() const;
+    QByteArray buildReply(const QByteArray& request, qint64 receiveNs) const;
+    qint64 serverNowNs() const;
 
     ServerOptions m_options;
     QUdpSocket* m_socket = nullptr;
