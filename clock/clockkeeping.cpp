@@ -7,9 +7,8 @@ namespace ClockKeeping {
 
 namespace {
 
-// The record's fields, in one place for when their units change.
-qint64 atMs(const ClockSample& s) { return s.utcMs; }
-qint64 offsetUs(const ClockSample& s) { return s.offsetMs * 1000; }
+qint64 atMs(const ClockSample& s) { return s.atMs; }
+qint64 offsetUs(const ClockSample& s) { return s.offsetUs; }
 
 constexpr int kLeastReplies = 6;           // a minute of probes
 constexpr qint64 kLongestGapMs = 5 * 60 * 1000;

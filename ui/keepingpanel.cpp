@@ -45,9 +45,10 @@ void PellumWindow::updateKeeping()
     in.nowMs = nowMs;
     in.watchedSinceMs = watchedSinceMs;
     if (!currentServer.isEmpty()) {
-        const QVector<ClockSample>& samples = watcher->history()->samples();
-        in.held = ClockKeeping::heldWithin(samples, nowMs);
-        in.driftUs = ClockKeeping::uncorrectedDriftUs(samples, nowMs);
+        // The record keeps a timeline of its own; the service's stamps are wall-clock time.
+        const ClockHistory* history = watcher->history();
+        in.held = ClockKeeping::heldWithin(history->samples(), history->nowMs());
+        in.driftUs = ClockKeeping::uncorrectedDriftUs(history->samples(), history->nowMs());
     }
     const QString before = keepingNow.warning;
     keepingNow = KeepingTexts::keeping(in);

@@ -15,7 +15,7 @@ constexpr qint64 kStart = 1796000000000, kMin = 60000, kDay = ClockKeeping::kDay
 
 ClockSample sample(qint64 atMs, qint64 offsetUs, ClockSample::Kind kind = ClockSample::Kind::Reply)
 {
-    return {atMs, offsetUs / 1000, 2, kind, ClockState::Sync};
+    return {atMs, offsetUs, 2000, kind, ClockState::Sync};
 }
 
 bool always(qint64) { return true; }
@@ -43,7 +43,7 @@ std::pair<qint64, qint64> worstDrift(const QVector<ClockSample>& record)
 {
     qint64 worst = 0, first = 0;
     for (qint64 now = kStart; now <= kStart + kDay; now += 10 * kMin) {
-        const auto end = std::upper_bound(record.begin(), record.end(), now, [](qint64 t, const ClockSample& s) { return t < s.utcMs; });
+        const auto end = std::upper_bound(record.begin(), record.end(), now, [](qint64 t, const ClockSample& s) { return t < s.atMs; });
         const qint64 drift = ClockKeeping::uncorrectedDriftUs(QVector<ClockSample>(record.begin(), end), now);
         first = first ? first : drift ? now : 0;
         worst = std::llabs(drift) > std::llabs(worst) ? drift : worst;
@@ -68,7 +68,7 @@ private slots:
         QTest::newRow("sawtooth, 108 ms a tooth") << day([](qint64 t) { return sawtooth(t, 60); });
         QTest::newRow("stepped every half hour") << day([](qint64 t) { return sawtooth(t, 90); }, always, -162000);
         QVector<ClockSample> held = day([](qint64) { return 0; });
-        held[held.size() - 20].offsetMs = 300;   // one reply held up on the network
+        held[held.size() - 20].offsetUs = 300000;   // one reply held up on the network
         QTest::newRow("held within 1 ms") << held;
         QTest::newRow("quit 20 min every 3 h") << day([](qint64 t) { return sawtooth(t, 60); },
                                                       [](qint64 t) { return (t - kStart) % (180 * kMin) > 20 * kMin; });
@@ -87,7 +87,7 @@ private slots:
     {
         QVector<ClockSample> record = day(drifting);
         for (int i = 50; i < record.size(); i += 97)
-            record[i].offsetMs -= 80;
+            record[i].offsetUs -= 80000;
         const auto [worst, first] = worstDrift(record);
         QVERIFY2(worst > 140000 && worst < 148000, qPrintable(QString::number(worst)));
         QCOMPARE(first, kStart + 60 * kMin);
