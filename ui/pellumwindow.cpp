@@ -253,18 +253,17 @@ void PellumWindow::buildWidgets()
     setupNote->setWordWrap(true);
     bezel->contentLayout()->addWidget(setupNote);
     // How well the clock has been kept, from the record and from the time service itself.
-    heldNote = makeLabel(QString(), Inst::uiFont(12.5, 400), "sec", bezel);
-    heldNote->setObjectName(QStringLiteral("heldNote"));
-    heldNote->setWordWrap(true);
-    bezel->contentLayout()->addWidget(heldNote);
-    serviceNote = makeLabel(QString(), Inst::uiFont(12.5, 400), "sec", bezel);
-    serviceNote->setObjectName(QStringLiteral("serviceNote"));
-    serviceNote->setWordWrap(true);
-    bezel->contentLayout()->addWidget(serviceNote);
-    keepingWarning = makeLabel(QString(), Inst::uiFont(12.5, 500), "warn", bezel);
-    keepingWarning->setObjectName(QStringLiteral("keepingWarning"));
-    keepingWarning->setWordWrap(true);
-    bezel->contentLayout()->addWidget(keepingWarning);
+    const auto addNote = [bezel](const char* name, int weight, const char* tone) {
+        QLabel* note = makeLabel(QString(), Inst::uiFont(12.5, weight), tone, bezel);
+        note->setObjectName(QLatin1String(name));
+        note->setWordWrap(true);
+        note->hide();
+        bezel->contentLayout()->addWidget(note);
+        return note;
+    };
+    heldNote = addNote("heldNote", 400, "sec");
+    serviceNote = addNote("serviceNote", 400, "sec");
+    keepingWarning = addNote("keepingWarning", 500, "warn");
 
     auto* watchRow = new QHBoxLayout;
     watchRow->setSpacing(12);
