@@ -63,8 +63,9 @@ Keeping keeping(const Inputs& in)
     }
     k.service = serviceNote(s, in.nowMs);
 
-    // What the service itself says, first: it names the cause.
-    const bool namesSource = !s.server.isEmpty() && (s.lastSyncUtcMs > 0 || s.sourceSeenUtcMs >= in.watchedSinceMs);
+    // What the service itself says, first: it names the cause. A source
+    // logged before the program watched may predate the set-up.
+    const bool namesSource = !s.server.isEmpty() && (s.sourceSeenUtcMs == 0 || s.sourceSeenUtcMs >= in.watchedSinceMs);
     if (s.running && namesSource && !sameSource(s, in.setUpServer)) {
         k.problem = QStringLiteral("Follows %1").arg(s.server);
         k.warning = QStringLiteral("The time service takes its time from %1, not %2. "

@@ -73,6 +73,7 @@ private slots:
         KeepingTexts::Inputs in = kept();
         in.service.server = QStringLiteral("ntp.example.org");
         in.service.address = QStringLiteral("198.51.100.7");
+        in.service.lastSyncUtcMs = 0;   // and never reached it
         QCOMPARE(KeepingTexts::keeping(in).problem, QStringLiteral("Follows ntp.example.org"));
         QVERIFY(warning(in).contains(QStringLiteral("from ntp.example.org, not Atlas")));
         in.service.address = in.setUpServer;
