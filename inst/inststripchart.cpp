@@ -405,9 +405,13 @@ void InstStripChart::paintTimeAxis(QPainter& p) const
 {
     const Inst::Palette& pal = Inst::colors();
     p.setFont(axisFont_);
+    const double half = QFontMetricsF(axisFont_).horizontalAdvance(QStringLiteral("00:00")) / 2;
     for (qint64 t : ticks_) {
         const double x = xOf(t);
         rule(p, x, plot_.top(), 0, plot_.height(), pal.grid);
+        // A time at the very edge would run into the value labels or out of the widget.
+        if (x - half < plot_.left() - 4 || x + half > width())
+            continue;
         p.setPen(pal.mut);
         const QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm"));
         drawLabel(p, QPointF(x, plot_.bottom() + 2), text, Qt::AlignHCenter | Qt::AlignTop);

@@ -36,6 +36,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -66,7 +67,13 @@ QString listed(const QList<double>& errors, int from, int count)
         parts << QString::asprintf("%+.3f", errors.at(i));
         sum += errors.at(i);
     }
-    return parts.join(QLatin1Char(' ')) + (n ? QString::asprintf("  (mean %+.3f)", sum / n) : QString());
+    if (n == 0)
+        return QString();
+    // The median beside the mean: on a busy machine one late wake-up moves the mean.
+    QList<double> sorted = errors.mid(from, n);
+    std::sort(sorted.begin(), sorted.end());
+    const double median = n % 2 ? sorted.at(n / 2) : (sorted.at(n / 2 - 1) + sorted.at(n / 2)) / 2;
+    return parts.join(QLatin1Char(' ')) + QString::asprintf("  (mean %+.3f, median %+.3f)", sum / n, median);
 }
 
 double monotonicBootMs()

@@ -46,7 +46,7 @@ int main(int argc, char** argv)
                                                                      : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     ClockWatcher watcher;
-    PlausibleDay::fill(*watcher.history(), QDateTime::currentMSecsSinceEpoch());
+    PlausibleDay::fill(*watcher.history(), watcher.history()->nowMs());
     HistoryWindow window(&watcher);
     window.resize(880, 560);
     window.setRange(HistoryWindow::Range::Day);

@@ -22,7 +22,7 @@ int main(int argc, char** argv)
     Inst::setDark(Inst::wantsDark());
 
     ClockWatcher watcher;
-    PlausibleDay::fill(*watcher.history(), QDateTime::currentMSecsSinceEpoch());
+    PlausibleDay::fill(*watcher.history(), watcher.history()->nowMs());
     HistoryWindow window(&watcher);
     window.findChild<InstModuleHeader*>()->setSubtitle(QStringLiteral("Atlas"));
     const QString range = args.value(2, QStringLiteral("1h"));

@@ -1,6 +1,7 @@
 #include "sntpresponder.h"
 
 #include "elapsedclock.h"
+#include "receivetime.h"
 #include "sntp.h"
 
 #include <QDateTime>
@@ -40,6 +41,7 @@ bool SntpResponder::start(const ServerOptions& options, QString* error)
                      .arg(m_socket->errorString());
         return false;
     }
+    m_receiveStamps = enableReceiveStamps(m_socket->socketDescriptor());
     connect(m_socket, &QUdpSocket::readyRead, this, &SntpResponder::onReadyRead);
     return true;
 }
@@ -76,8 +78,13 @@ QByteArray SntpResponder::buildReply(const QByteArray& request, qint64 receiveNs
 void SntpResponder::onReadyRead()
 {
     while (m_socket->hasPendingDatagrams()) {
+        // Stamped when the kernel took the request, as a real server does:
+        // the time this process waited to read it is no part of the trip.
+        qint64 ageNs = 0;
+        if (!m_receiveStamps || !peekReceiveAgeNs(m_socket->socketDescriptor(), &ageNs))
+            ageNs = 0;
         const QNetworkDatagram in = m_socket->receiveDatagram(512);
-        const qint64 receiveNs = serverNowNs();
+        const qint64 receiveNs = serverNowNs() - ageNs;
         if (m_log.isOpen()) {
             m_log.write(QJsonObject{{"from", in.senderAddress().toString()},
                                     {"port", in.senderPort()},

@@ -23,5 +23,6 @@ private:
 
     ServerOptions m_options;
     QUdpSocket* m_socket = nullptr;
+    bool m_receiveStamps = false;
     JsonLineLog m_log;
 };
