@@ -128,6 +128,8 @@ void ClientApp::setWatching(bool on)
         connect(tray, &ClientTray::historyRequested, this, [this] { showHistoryWindow(); });
         connect(tray, &ClientTray::syncNowRequested, window, &PellumWindow::syncNow);
         connect(tray, &ClientTray::quitRequested, qApp, &QCoreApplication::quit);
+        connect(window, &PellumWindow::keepingWarningChanged, tray, &ClientTray::setKeepingWarning);
+        tray->setKeepingWarning(window->keeping().warning);
     }
     if (!on && tray) {
         delete tray;

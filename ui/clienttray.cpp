@@ -288,5 +288,12 @@ void ClientTray::refresh()
     syncNowAction->setEnabled(watcher && !watcher->serverHost().isEmpty());
     alertAction->setVisible(s == ClockState::Wrong);
 
-    trayIcon->setToolTip(tr("Tavrin Pellum: %1").arg(line));
+    const QString tip = tr("Tavrin Pellum: %1").arg(line);
+    trayIcon->setToolTip(keepingWarning.isEmpty() ? tip : tip + QLatin1Char('\n') + keepingWarning);
+}
+
+void ClientTray::setKeepingWarning(const QString& warning)
+{
+    keepingWarning = warning;
+    refresh();
 }

@@ -43,6 +43,8 @@ public:
     bool inkIsDark() const { return darkInk; }
     QString stateLine() const;
     QString lastSyncLine() const;
+    // What is wrong with the keeping of the clock, said in the tooltip too; empty when kept.
+    void setKeepingWarning(const QString& warning);
 
 signals:
     void openRequested();
@@ -65,4 +67,5 @@ private:
     QTimer* blinkTimer = nullptr;
     bool lit = true;
     bool darkInk = false;
+    QString keepingWarning;
 };

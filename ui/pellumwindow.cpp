@@ -4,6 +4,7 @@
 #include "clockwatcher.h"
 #include "discoveryclient.h"
 #include "screenfit.h"
+#include "timeservice.h"
 #include "inst.h"
 
 #include <QCloseEvent>
@@ -66,6 +67,7 @@ PellumWindow::PellumWindow(ClockWatcher* watcher, QWidget* parent)
     Inst::setDark(Inst::wantsDark());
 
     discovery = new DiscoveryClient(this);
+    timeService = new TimeServiceReader(this);
     buildWidgets();
     wireSignals();
 
@@ -250,6 +252,18 @@ void PellumWindow::buildWidgets()
     setupNote->setObjectName(QStringLiteral("setupNote"));
     setupNote->setWordWrap(true);
     bezel->contentLayout()->addWidget(setupNote);
+    // How well the clock has been kept, from the record and from the time service itself.
+    const auto addNote = [bezel](const char* name, int weight, const char* tone) {
+        QLabel* note = makeLabel(QString(), Inst::uiFont(12.5, weight), tone, bezel);
+        note->setObjectName(QLatin1String(name));
+        note->setWordWrap(true);
+        note->hide();
+        bezel->contentLayout()->addWidget(note);
+        return note;
+    };
+    heldNote = addNote("heldNote", 400, "sec");
+    serviceNote = addNote("serviceNote", 400, "sec");
+    keepingWarning = addNote("keepingWarning", 500, "warn");
 
     auto* watchRow = new QHBoxLayout;
     watchRow->setSpacing(12);
@@ -336,6 +350,7 @@ void PellumWindow::wireSignals()
     connect(setupButton, &QPushButton::clicked, this, &PellumWindow::setupSelected);
     connect(discovery, &DiscoveryClient::finished, this, &PellumWindow::onFound);
     connect(watcher, &ClockWatcher::changed, this, &PellumWindow::updateStatus);
+    connect(timeService, &TimeServiceReader::updated, this, &PellumWindow::updateStatus);
 }
 
 void PellumWindow::retheme()

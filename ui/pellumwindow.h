@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discoveredserver.h"
+#include "keepingtexts.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -19,6 +20,7 @@ class QPushButton;
 class QScreen;
 class QScrollArea;
 class QTableWidget;
+class TimeServiceReader;
 
 // The program's one ordinary window: the clock's standing against its server,
 // the servers on the network, the set-up flows and the two switches.
@@ -47,6 +49,9 @@ public:
     // What the time settings return to when nothing was kept from before.
     static QString standardSettingsName();
 
+    // Whether the operating system keeps the clock, as last worked out.
+    const KeepingTexts::Keeping& keeping() const { return keepingNow; }
+
     // Written by the controller: when set, closing only hides the window.
     bool closeToMenuBar = false;
 
@@ -56,6 +61,8 @@ signals:
     void closedToMenuBar();
     void alertRequested();
     void historyRequested();
+    // What is wrong with the keeping of the clock, for the tray; empty when kept.
+    void keepingWarningChanged(const QString& warning);
 
 public slots:
     void startScan();
@@ -83,6 +90,8 @@ private:
     void setUpServerTable();
     void wireSignals();
     int selectedIndex() const;
+    // Works out whether the clock is kept and shows it in the "This computer" section.
+    void updateKeeping();
 
     ClockWatcher* watcher = nullptr;
     DiscoveryClient* discovery = nullptr;
@@ -112,6 +121,14 @@ private:
     InstToggle* loginToggle = nullptr;
     QLabel* optionalLabel = nullptr;
     QLabel* loginNote = nullptr;
+    QLabel* heldNote = nullptr;
+    QLabel* serviceNote = nullptr;
+    QLabel* keepingWarning = nullptr;
+    TimeServiceReader* timeService = nullptr;
+    QElapsedTimer sinceServiceRead;
+    QElapsedTimer watchedFor;          // since the program started or woke
+    qint64 watchedSinceMs = 0;         // the same as wall-clock time
+    KeepingTexts::Keeping keepingNow;
 
     QList<DiscoveredServer> servers;
     QString currentServer;

@@ -30,8 +30,15 @@ void PellumWindow::updateStatus()
     header->dot()->setColor(stateColor(state));
     header->dot()->setAccessibleName(QStringLiteral("Lamp: %1").arg(stateTrayWord(state)));
 
-    const StatusTexts::Line line =
+    updateKeeping();
+    StatusTexts::Line line =
         StatusTexts::statusLine(state, reading, watcher->serverHost(), watcher->serverLabel());
+    // "In sync" now says nothing of who keeps the clock between syncs.
+    if (state == ClockState::Sync && !keepingNow.problem.isEmpty()) {
+        line.text = QStringLiteral("Not kept - %1").arg(keepingNow.problem);
+        line.mainKind = InstChip::Warn;
+        line.detailKind = InstChip::Sec;
+    }
     statusLine->setText(line.text);
     statusLine->setKind(line.mainKind);
     statusLine->setDetailKind(line.detailKind);

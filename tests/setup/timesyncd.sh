@@ -3,10 +3,10 @@
 # pid namespaces with tmpfs over the system folders. The service runs as its
 # own user with an empty capability bounding set, so it can never set the
 # real clock; the time server (offset 0) listens on 127.0.0.2 inside.
-# Usage: timesyncd.sh <helper> <pellum-test-server>
+# Usage: timesyncd.sh <helper> <pellum-test-server> [<keeping test>]
 set -u
 [[ $EUID == 0 ]] || { echo "needs root for the namespaces"; exit 77; }
-[[ -n ${IN_NS:-} ]] || exec env IN_NS=1 timeout 100 unshare -m -n -p -f --kill-child --mount-proc bash "$0" "$@"
+[[ -n ${IN_NS:-} ]] || exec env IN_NS=1 timeout 200 unshare -m -n -p -f --kill-child --mount-proc bash "$0" "$@"
 helper=$1
 export T=/run/pellum-test
 ip link set lo up || exit 1
@@ -53,6 +53,16 @@ expect "asks the chosen server" settle 's "127.0.0.2"'
 expect "server asked" test -s "$T/sntp.log"
 expect "polls at most every 1800 s" test "$(prop PollIntervalMaxUSec)" = "t 1800000000"
 expect "clock left alone" grep -q 'clock_adjtime.*not permitted' "$T/ts.log"
+
+# The window against the service: its last sync, then stopped, then pointed
+# elsewhere (tst_keepingservice). A 16 s poll keeps the waits short.
+if [[ -n ${3:-} ]]; then
+    printf '[Time]\nPollIntervalMinSec=16\nPollIntervalMaxSec=16\n' >/etc/systemd/timesyncd.conf.d/zz-poll.conf
+    "$2" --listen 127.0.0.3 --tavr-port 0 >"$T/other.log" 2>&1 &
+    PATH="$T/bin:$PATH" systemctl restart
+    expect "the window follows the service" env QT_QPA_PLATFORM=offscreen "$3"
+    rm -f /etc/systemd/timesyncd.conf.d/zz-poll.conf
+fi
 
 # Fault: after removal the service still asks our server.
 asked=$(wc -l <"$T/sntp.log")
