@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 # until_true <seconds> cmd…: polls cmd every 0.2 s.
 until_true() { local i n=$(($1 * 5)); shift; for ((i = 0; i < n; i++)); do "$@" && return 0; sleep 0.2; done; return 1; }
-visible() { xdotool search --onlyvisible --name '^Tavrin Pellum$' 2>/dev/null | head -n 1; }
+visible() { timeout 5 xdotool search --onlyvisible --name '^Tavrin Pellum$' 2>/dev/null | head -n 1; }
 shown() { [ -n "$(visible)" ]; }
 hidden() { [ -z "$(visible)" ]; }
 # The program's processes in this session's namespace.

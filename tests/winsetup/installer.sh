@@ -1,7 +1,7 @@
 #!/bin/bash
-# installer.sh <tools/build-installer>, run by wine-session.sh: installers
-# built from the package ($PELLUM_PACKAGE) and from an older version of it
-# with a file of its own. Over a running program neither the upgrade nor the
+# installer.sh <tools/build-installer>, run by wine-session.sh: the installer
+# written beside the package ($PELLUM_PACKAGE), and one built from an older
+# version of it with a file of its own. Over a running program neither the upgrade nor the
 # uninstall changes anything and both fail; once it has quit, the upgrade
 # leaves only the new version's files, in Program Files whatever /D= says,
 # the program starts from there, and the uninstall leaves nothing behind.
@@ -18,7 +18,8 @@ link="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/Tavrin Pellum.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavrin Pellum'
 fail() { echo "installer.sh: $*" >&2; exit 1; }
 value() { "$WINE" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { print $3 }'; }
-shown() { xdotool search --onlyvisible --name '^Tavrin Pellum$' >/dev/null 2>&1; }
+# xdotool has been seen to hang on the display's socket: a bounded look.
+shown() { timeout 5 xdotool search --onlyvisible --name '^Tavrin Pellum$' >/dev/null 2>&1; }
 # Starts the installed program and waits for its window.
 start_program() {
     # A lock left by a killed instance would look held by whoever has its PID now.
@@ -40,7 +41,7 @@ cp -a "$new" "$old"
 echo "shipped by the older version only" >"$old/old-only.txt"
 echo "# the older script" >>"$old/tavrin-pellum.ps1"
 "$build_installer" "$old" "$work/tavrin-pellum-old-setup.exe" 1.6.0 >/dev/null || fail "the older installer did not build"
-"$build_installer" "$new" "$work/tavrin-pellum-setup.exe" >/dev/null || fail "the installer did not build"
+cp "${PELLUM_PACKAGE%.zip}-setup.exe" "$work/tavrin-pellum-setup.exe" || fail "no installer beside the package"
 version=$(sed -n 's/^project(TavrinPellum VERSION \([0-9.]*\).*/\1/p' "$(dirname "$build_installer")/../CMakeLists.txt")
 # The installer's own version resource carries the project's version.
 python3 -c 'import sys; d = open(sys.argv[1], "rb").read()
