@@ -126,7 +126,7 @@ private slots:
 
     void clockJumps()
     {
-        // Fault: a reply spanning a jump was measured; a step went unprobed; a clock set back was taken for the server's time going back.
+        // Fault: a reply spanning a jump was measured, or a step went unprobed.
         auto w = watcher("127.0.0.1", ClockState::Sync);
         // The clock jumps while a request is out: its reply measures nothing.
         QVERIFY(server.control("--delay-ms 300"));
@@ -144,14 +144,6 @@ private slots:
         w->jumpMs = 0;   // put right: in sync again, without waiting for the next probe
         w->onTick();
         QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Sync, 2000);
-        // Set back past the last sync: Wrong, and the reply from before the jump agrees with nothing.
-        w->jumpMs = -4000;
-        QVERIFY(!w->snapshot().heard);
-        w->onTick();
-        QCOMPARE(w->state(), ClockState::Wrong);
-        QVERIFY(!w->snapshot().heard && !serverTimeWentBack(w->snapshot()));
-        QTRY_VERIFY_WITH_TIMEOUT(w->snapshot().heard, 2000);
-        QVERIFY(!serverTimeWentBack(w->snapshot()) && w->state() == ClockState::Wrong);
     }
 
     void recordShowsWhatHappened()
@@ -232,8 +224,6 @@ private slots:
             settings().setValue("clock/lastSyncUtcMs", value);
             QCOMPARE(watcher()->state(), ClockState::None);
         }
-        settings().setValue("clock/lastSyncUtcMs", QDateTime::currentMSecsSinceEpoch() + 60000);
-        QCOMPARE(watcher()->state(), ClockState::Wrong);
     }
 
     void serverChanges()

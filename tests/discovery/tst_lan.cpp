@@ -125,24 +125,16 @@ private slots:
 
     void serversFoundByBroadcast()
     {
-        // Fault: a query not broadcast three times on both broadcasts, or a server missed.
+        // Fault: a query not broadcast three times on both broadcasts, a server missed, or one on this computer not recognised or reported at an address it does not answer on.
         const QStringList names{"beta", "Alpha", "alpha2"};
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(serve(i, {"--id", names[i], "--name", names[i]}));
-        DiscoveryClient client;
-        QCOMPARE(found(client), (QStringList{"Alpha@" + lan.serverAddr[1] + "+", "alpha2@" + lan.serverAddr[2] + "+",
-                                             "beta@" + lan.serverAddr[0] + "+"}));
-        QCOMPARE(servers.front().log("queries").size(), 6);   // three times to each broadcast
-    }
-
-    void serverOnThisComputer()
-    {
-        // Fault: a server on this computer not recognised, or reported at an address it does not answer on.
         for (const QString& listen : {QStringLiteral("0.0.0.0"), lan.clientAddr}) {
-            QVERIFY(servers.emplace_back().start({"--listen", listen, "--id", "h", "--name", "Here"}) && serve(0, {"--name", "Far"}));
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(serve(i, {"--id", names[i], "--name", names[i]}));
+            QVERIFY(servers.emplace_back().start({"--listen", listen, "--id", "h", "--name", "Here"}));
             DiscoveryClient client;
-            QCOMPARE(found(client), (QStringList{"Far@" + lan.serverAddr[0] + "+",
+            QCOMPARE(found(client), (QStringList{"Alpha@" + lan.serverAddr[1] + "+", "alpha2@" + lan.serverAddr[2] + "+", "beta@" + lan.serverAddr[0] + "+",
                                                  "Here@" + (listen == lan.clientAddr ? listen : "127.0.0.1") + "+ here"}));
+            QCOMPARE(servers.front().log("queries").size(), 6);   // three times to each broadcast
             servers.clear();
         }
     }

@@ -71,8 +71,6 @@ private slots:
         QTest::newRow("folder in its place") << "dir" << sync << missing;
         const QString declined = "2|Could not start the administrator step (was the permission prompt cancelled?).|";
         QTest::newRow("not executable") << "0644" << sync << declined;
-        QTest::newRow("exit 3") << "3" << sync << "1||sync";
-        QTest::newRow("exit 1") << "1" << sync << error;
         QTest::newRow("killed") << "kill" << sync << error;
         // Only pkexec's own 126 and 127 mean a declined prompt.
         QTest::newRow("127 run directly") << "127" << sync << step + "The setup script stopped with code 127.|sync";
