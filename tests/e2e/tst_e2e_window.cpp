@@ -3,7 +3,7 @@
 // it (AT-SPI), with two test time servers on a private test LAN.
 
 #include "e2eharness.h"
-#include "netlan.h"
+#include "e2emain.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -141,17 +141,6 @@ private:
     std::vector<std::unique_ptr<TestServer>> servers;
 };
 
-int main(int argc, char** argv)
-{
-    const int early = NetLan::reexecInside(argc, argv, 2);
-    if (early >= 0)
-        return early;
-    const NetLan::Lan lan = NetLan::fromEnvironment();
-    if (!NetLan::enter(lan.clientNs))
-        return 1;
-    QCoreApplication app(argc, argv);
-    TstE2eWindow test(lan);
-    return QTest::qExec(&test, argc, argv);
-}
+PELLUM_E2E_MAIN_LAN(TstE2eWindow, QCoreApplication, 2)
 
 #include "tst_e2e_window.moc"
