@@ -94,14 +94,14 @@ private slots:
 
     void onlyOwnServersAnswerCounts()
     {
-        // Fault: "reported" shown for another server's answer, for another id, or for a broken frame.
-        for (const QString row : {"normal", "another", "wrong-id", "no-id", "wrong-type", "malformed", "oversized"}) {
-            const bool another = row == "another";   // only the other server answers
-            QVERIFY(serve(0, {"--report-answer", another ? "silent" : row}) && serve(1, {"--report-answer", another ? "normal" : "silent"}));
+        // Fault: "reported" shown for an answer naming another id or none, or for an oversized frame.
+        // Answers from another host, of another type or malformed are the flood's.
+        for (const QString row : {"normal", "wrong-id", "no-id", "oversized"}) {
+            QVERIFY(serve(0, {"--report-answer", row}));
             ClockWatcher w;
             w.setServer(lan.serverAddr[0], "Lab");
             w.setReporting(true);
-            QTRY_VERIFY_WITH_TIMEOUT(servers.back().reportLines().size() >= 2, kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(servers.front().reportLines().size() >= 2, kWaitMs);
             QTest::qWait(300);
             QVERIFY2(w.isReported() == (row == "normal"), qPrintable(row));
             servers.clear();
