@@ -3,41 +3,27 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// Sets or clears one environment variable for a scope and puts it back as it
-// was, unset included, even when a failed check leaves the test early.
+// Sets one environment variable (a null value clears it) for a scope and puts
+// it back as it was, unset included, even when a failed check leaves early.
 class ScopedEnv {
 public:
-    explicit ScopedEnv(const char* name)
-        : name_(name)
-        , saved_(qgetenv(name))
-        , wasSet_(qEnvironmentVariableIsSet(name))
-    {
-    }
     ScopedEnv(const char* name, const QByteArray& value)
-        : ScopedEnv(name)
+        : name_(name), saved_(qgetenv(name)), wasSet_(qEnvironmentVariableIsSet(name))
     {
-        set(value);
+        put(value.isNull(), value);
     }
-    ~ScopedEnv()
-    {
-        if (wasSet_)
-            qputenv(name_, saved_);
-        else
-            qunsetenv(name_);
-    }
+    ~ScopedEnv() { put(!wasSet_, saved_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-    // A null value clears the variable.
-    void set(const QByteArray& value)
+private:
+    void put(bool clear, const QByteArray& value) const
     {
-        if (value.isNull())
+        if (clear)
             qunsetenv(name_);
         else
             qputenv(name_, value);
     }
-
-private:
     const char* name_;
     QByteArray saved_;
     bool wasSet_;

@@ -9,7 +9,6 @@
 #include <QSettings>
 #include <QtTest>
 
-#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -96,27 +95,46 @@ private slots:
         }
     }
 
-    void heardWindowAndSaving()
+    void heardWindowRecordSavingAndSleep()
     {
-        // Fault: the 25 s heard window off by one; the last sync saved at every tick, or lost at exit.
+        // Fault: the 25 s heard window off by one; a reply, a silent server or a state change missing from the record, or out of place; the last sync saved at every tick, or lost at exit; a resume from sleep read as the clock set forward (an elapsed clock that stops in sleep).
         auto w = watcher("127.0.0.1", ClockState::Sync);
+        QVERIFY(server.control("--sntp silent"));
+        for (int i = 0; i < 3; ++i)
+            w->onProbe();   // the first goes out; each later one finds the one before unanswered
         w->freeze();
-        w->advance(25000 - w->msSinceHeard());
+        const qint64 heardMs = w->msSinceHeard();
+        w->advance(25000 - heardMs);
         w->onTick();
         QCOMPARE(w->state(), ClockState::Sync);
         const qint64 last = w->lastSyncUtcMs();
         QVERIFY(stored() > 0 && stored() < last);
         w->advance(1);
         w->onTick();
-        QCOMPARE(w->state(), ClockState::Lost);
+        const QVector<ClockSample> record = w->history()->samples();
+        using S = ClockState;
+        QCOMPARE(kinds(record), (QList<std::pair<Kind, S>>{{Kind::Start, S::None}, {Kind::Reply, S::Sync},
+            {Kind::StateChange, S::Sync}, {Kind::Missed, S::Sync}, {Kind::Missed, S::Sync}, {Kind::StateChange, S::Lost}}));
+        QVERIFY(qAbs(record[5].atMs - record[4].atMs - (25001 - heardMs)) < 1000);
+        w->advance(8 * 3600000LL);   // a night's sleep moves both clocks
+        w->onTick();
+        QVERIFY(w->state() == ClockState::Lost && w->msSinceHeard() >= 8 * 3600000LL);
+        for (const ClockSample& s : w->history()->samples())
+            QVERIFY(s.kind != Kind::ClockJump);
         w.reset();
         QCOMPARE(stored(), last);
-        QCOMPARE(watcher()->lastSyncUtcMs(), last);
+        w = watcher();
+        QCOMPARE(w->lastSyncUtcMs(), last);
+#ifdef Q_OS_LINUX
+        timespec boot{};
+        ::clock_gettime(CLOCK_BOOTTIME, &boot);
+        QVERIFY(qAbs(w->realElapsedNs() - (qint64(boot.tv_sec) * 1000000000 + boot.tv_nsec)) < 1000000000);
+#endif
     }
 
-    void clockJumps()
+    void staleRepliesAndServerChanges()
     {
-        // Fault: a reply spanning a jump was measured; a clock set forward became the last sync; one set back was taken for the server's time going back.
+        // Fault: a reply spanning a jump was measured, a step went unprobed, a new or cleared server kept the old one's knowledge, or a reply to an old request counted.
         auto w = watcher("127.0.0.1", ClockState::Sync);
         // The clock jumps while a request is out: its reply measures nothing.
         QVERIFY(server.control("--delay-ms 300"));
@@ -126,43 +144,24 @@ private slots:
         w->onNtpReadyRead();
         QVERIFY2(qAbs(w->snapshot().offsetMs) < 1000, qPrintable(QString::number(w->snapshot().offsetMs)));
         QVERIFY(server.control(""));
-        const qint64 before = w->lastSyncUtcMs();
         const int asked = server.sntpRequests();
         w->jumpMs = 3600000;
         w->onTick();
-        QVERIFY(w->state() != ClockState::Sync);
-        QVERIFY(w->lastSyncUtcMs() < before + 5000);
         QTRY_VERIFY_WITH_TIMEOUT(server.sntpRequests() > asked, 2000);   // probed at once
         QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Off, 2000);
         w->jumpMs = 0;   // put right: in sync again, without waiting for the next probe
         w->onTick();
         QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Sync, 2000);
-        QVERIFY(w->lastSyncUtcMs() < QDateTime::currentMSecsSinceEpoch() + 1000);
-        // Set back past the last sync: Wrong, and the reply from before the jump agrees with nothing.
-        w->jumpMs = -4000;
-        QVERIFY(!w->snapshot().heard);
-        w->onTick();
-        QCOMPARE(w->state(), ClockState::Wrong);
-        QVERIFY(!w->snapshot().heard && !serverTimeWentBack(w->snapshot()));
-        QTRY_VERIFY_WITH_TIMEOUT(w->snapshot().heard, 2000);
-        QVERIFY(!serverTimeWentBack(w->snapshot()) && w->state() == ClockState::Wrong);
-    }
-
-    void recordShowsWhatHappened()
-    {
-        // Fault: a reply, a silent server or a state change missing from the record, or out of place.
-        auto w = watcher("127.0.0.1", ClockState::Sync);
-        QVERIFY(server.control("--sntp silent"));
-        for (int i = 0; i < 3; ++i)
-            w->onProbe();   // the first goes out; each later one finds the one before unanswered
-        w->freeze();
-        w->advance(25001);
-        w->onTick();
-        const QVector<ClockSample> record = w->history()->samples();
-        using S = ClockState;
-        QCOMPARE(kinds(record), (QList<std::pair<Kind, S>>{{Kind::Start, S::None}, {Kind::Reply, S::Sync},
-            {Kind::StateChange, S::Sync}, {Kind::Missed, S::Sync}, {Kind::Missed, S::Sync}, {Kind::StateChange, S::Lost}}));
-        QVERIFY(qAbs(record[5].atMs - record[4].atMs - 25001) < 1000);
+        // A new server starts from nothing; a cleared one takes no late reply.
+        w->setServerSteady(true);
+        w->setServer("localhost", "By name");
+        QVERIFY(w->serverAddress().isNull() && !w->serverSteady() && w->state() == ClockState::Lost);
+        QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Sync, kWaitMs);
+        QVERIFY(server.control("--delay-ms 700"));
+        w->setServer("127.0.0.1", "");
+        w->setServer("", "");
+        QTest::qWait(1200);   // the delayed reply comes with nothing asked
+        QCOMPARE(w->msSinceHeard(), qint64(-1));
     }
 
     void damagedRecord()
@@ -219,50 +218,6 @@ private slots:
 #endif
     }
 
-    void sleepIsNoJump()
-    {
-        // Fault: a resume from sleep read as the clock set forward (an elapsed clock that stops in sleep), or the reply from before it still counted.
-#ifdef Q_OS_LINUX
-        timespec boot{};
-        ::clock_gettime(CLOCK_BOOTTIME, &boot);
-        const qint64 bootNs = qint64(boot.tv_sec) * 1000000000 + boot.tv_nsec;
-        QVERIFY(qAbs(watcher()->realElapsedNs() - bootNs) < 1000000000);
-#endif
-        auto w = watcher("127.0.0.1", ClockState::Sync);
-        w->freeze();
-        w->advance(8 * 3600000LL);   // a night's sleep moves both clocks
-        w->onTick();
-        QCOMPARE(w->state(), ClockState::Lost);
-        QVERIFY(w->msSinceHeard() >= 8 * 3600000LL);
-        for (const ClockSample& s : w->history()->samples())
-            QVERIFY(s.kind != Kind::ClockJump);
-    }
-
-    void clockStepsKeepTheRecord()
-    {
-        // Fault: a clock set 2 days forward aged out the day before it; one set back hid, reordered or misdated the entries made before it.
-        const qint64 began = QDateTime::currentMSecsSinceEpoch();
-        auto w = watcher("127.0.0.1", ClockState::Sync);
-        const ClockHistory& h = *w->history();
-        const auto replies = [&] { return std::count_if(h.samples().begin(), h.samples().end(), [](const ClockSample& s) { return s.kind == Kind::Reply; }); };
-        for (qint64 jump : {2 * 86400000LL, 0LL, -1800000LL}) {
-            const auto before = replies();
-            w->jumpMs = jump;
-            w->onTick();   // sees the step and probes at once
-            QTRY_VERIFY_WITH_TIMEOUT(replies() > before, 3000);
-        }
-        QCOMPARE(w->state(), ClockState::Wrong);
-        const QVector<ClockSample> hour = h.between(h.nowMs() - 3600000, h.nowMs());
-        QCOMPARE(hour.size(), h.samples().size());
-        QVERIFY(std::is_sorted(hour.begin(), hour.end(), [](const ClockSample& a, const ClockSample& b) { return a.atMs < b.atMs; }));
-        for (const ClockSample& s : hour)
-            QVERIFY2(s.atMs >= began - 1000 && s.atMs <= QDateTime::currentMSecsSinceEpoch() + 1000, qPrintable(QString::number(s.atMs - began)));
-        const auto found = [&](Kind kind, qint64 us) {
-            return std::any_of(hour.begin(), hour.end(), [&](const ClockSample& s) { return s.kind == kind && qAbs(s.offsetUs - us) < 1000000; });
-        };
-        QVERIFY(found(Kind::ClockJump, 2 * 86400000000LL) && found(Kind::Reply, -2 * 86400000000LL) && found(Kind::Reply, 1800000000LL));
-    }
-
     void unreadableLastSyncIsNever()
     {
         // Fault: a stored last sync that is text or before 1970 made the clock Wrong for ever.
@@ -270,23 +225,6 @@ private slots:
             settings().setValue("clock/lastSyncUtcMs", value);
             QCOMPARE(watcher()->state(), ClockState::None);
         }
-        settings().setValue("clock/lastSyncUtcMs", QDateTime::currentMSecsSinceEpoch() + 60000);
-        QCOMPARE(watcher()->state(), ClockState::Wrong);
-    }
-
-    void serverChanges()
-    {
-        // Fault: a new or cleared server keeps the old one's knowledge, or a reply to an old request counts.
-        auto w = watcher("127.0.0.1", ClockState::Sync);
-        w->setServerSteady(true);
-        w->setServer("localhost", "By name");
-        QVERIFY(w->serverAddress().isNull() && !w->serverSteady() && w->state() == ClockState::Lost);
-        QTRY_COMPARE_WITH_TIMEOUT(w->state(), ClockState::Sync, kWaitMs);
-        QVERIFY(server.control("--delay-ms 700"));
-        w->setServer("127.0.0.1", "");
-        w->setServer("", "");
-        QTest::qWait(1200);   // the delayed reply comes with nothing asked
-        QCOMPARE(w->msSinceHeard(), qint64(-1));
     }
 };
 

@@ -56,12 +56,10 @@ private slots:
     void sntpReplies()
     {
         // Fault: offset sign, rounding or delay handling off (the server's hold counted as network), or a bogus, foreign or stale reply taken.
-        struct Row { qint64 t2, t3, t4, offset, offsetUs, delay; };
-        for (const Row& r : {Row{T + 50, T + 50, T + 100, 0, 0, 100}, Row{T + 1900, T + 1900, T + 800, 1500, 1500000, 800},
-                             Row{T, T - 3, T, -1, -1500, 3}, Row{T, T + 3, T, 1, 1500, 0}, Row{T + 1500, T + 1700, T + 300, 1450, 1450000, 100}}) {
-            qint64 got = 0;
-            QVERIFY(readSntpReply(reply(T, r.t2, r.t3) + QByteArray(20, 'x'), T, r.t4, &got));
-            QCOMPARE(got, r.offset);
+        struct Row { qint64 t2, t3, t4, offsetUs, delay; };
+        for (const Row& r : {Row{T + 50, T + 50, T + 100, 0, 100}, Row{T + 1900, T + 1900, T + 800, 1500000, 800},
+                             Row{T, T - 3, T, -1500, 3}, Row{T, T + 3, T, 1500, 0}, Row{T + 1500, T + 1700, T + 300, 1450000, 100}}) {
+            QVERIFY(readSntpReply(reply(T, r.t2, r.t3) + QByteArray(20, 'x'), T, r.t4, nullptr));   // the probe's check
             SntpMeasurement m;
             QVERIFY(readSntpReplyNs(reply(T, r.t2, r.t3), T * 1000000, r.t4 * 1000000, &m));
             QCOMPARE(m.offsetUs, r.offsetUs);

@@ -94,14 +94,14 @@ private slots:
 
     void onlyOwnServersAnswerCounts()
     {
-        // Fault: "reported" shown for another server's answer, for another id, or for a broken frame.
-        for (const QString row : {"normal", "another", "wrong-id", "no-id", "wrong-type", "malformed", "oversized"}) {
-            const bool another = row == "another";   // only the other server answers
-            QVERIFY(serve(0, {"--report-answer", another ? "silent" : row}) && serve(1, {"--report-answer", another ? "normal" : "silent"}));
+        // Fault: "reported" shown for an answer naming another id or none, or for an oversized frame.
+        // Answers from another host, of another type or malformed are the flood's.
+        for (const QString row : {"normal", "wrong-id", "no-id", "oversized"}) {
+            QVERIFY(serve(0, {"--report-answer", row}));
             ClockWatcher w;
             w.setServer(lan.serverAddr[0], "Lab");
             w.setReporting(true);
-            QTRY_VERIFY_WITH_TIMEOUT(servers.back().reportLines().size() >= 2, kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(servers.front().reportLines().size() >= 2, kWaitMs);
             QTest::qWait(300);
             QVERIFY2(w.isReported() == (row == "normal"), qPrintable(row));
             servers.clear();
@@ -125,24 +125,16 @@ private slots:
 
     void serversFoundByBroadcast()
     {
-        // Fault: a query not broadcast three times on both broadcasts, or a server missed.
+        // Fault: a query not broadcast three times on both broadcasts, a server missed, or one on this computer not recognised or reported at an address it does not answer on.
         const QStringList names{"beta", "Alpha", "alpha2"};
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(serve(i, {"--id", names[i], "--name", names[i]}));
-        DiscoveryClient client;
-        QCOMPARE(found(client), (QStringList{"Alpha@" + lan.serverAddr[1] + "+", "alpha2@" + lan.serverAddr[2] + "+",
-                                             "beta@" + lan.serverAddr[0] + "+"}));
-        QCOMPARE(servers.front().log("queries").size(), 6);   // three times to each broadcast
-    }
-
-    void serverOnThisComputer()
-    {
-        // Fault: a server on this computer not recognised, or reported at an address it does not answer on.
         for (const QString& listen : {QStringLiteral("0.0.0.0"), lan.clientAddr}) {
-            QVERIFY(servers.emplace_back().start({"--listen", listen, "--id", "h", "--name", "Here"}) && serve(0, {"--name", "Far"}));
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(serve(i, {"--id", names[i], "--name", names[i]}));
+            QVERIFY(servers.emplace_back().start({"--listen", listen, "--id", "h", "--name", "Here"}));
             DiscoveryClient client;
-            QCOMPARE(found(client), (QStringList{"Far@" + lan.serverAddr[0] + "+",
+            QCOMPARE(found(client), (QStringList{"Alpha@" + lan.serverAddr[1] + "+", "alpha2@" + lan.serverAddr[2] + "+", "beta@" + lan.serverAddr[0] + "+",
                                                  "Here@" + (listen == lan.clientAddr ? listen : "127.0.0.1") + "+ here"}));
+            QCOMPARE(servers.front().log("queries").size(), 6);   // three times to each broadcast
             servers.clear();
         }
     }

@@ -1,7 +1,6 @@
 #include "e2eharness.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -22,14 +21,7 @@ QString closeHelperPath() { return qEnvironmentVariable("PELLUM_X11_CLOSE"); }
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return done();
-        QTest::qWait(50);
-    }
-    return true;
+    return QTest::qWaitFor(done, timeoutMs);
 }
 
 namespace {
@@ -66,6 +58,12 @@ QString Sandbox::path(const QString& relative) const
 
 QString Sandbox::autostartPath() const { return path("config/autostart/tavrin-pellum.desktop"); }
 QString Sandbox::standinLogPath() const { return path("setup-calls.log"); }
+
+QString Sandbox::standinCalls() const
+{
+    QFile calls(standinLogPath());
+    return calls.open(QIODevice::ReadOnly) ? QString::fromUtf8(calls.readAll()).trimmed() : QString();
+}
 
 void Sandbox::writeSettings(const QVariantMap& values) const
 {
@@ -248,12 +246,16 @@ void VirtualDisplay::stopTrayHost()
     trayHost.reset();
 }
 
+QProcessEnvironment VirtualDisplay::onDisplay(QProcessEnvironment env) const
+{
+    env.insert("DISPLAY", display);
+    return env;
+}
+
 QString VirtualDisplay::x11(const QString& tool, const QStringList& args) const
 {
     QProcess run;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    run.setProcessEnvironment(env);
+    run.setProcessEnvironment(onDisplay(QProcessEnvironment::systemEnvironment()));
     run.start(tool, args);
     return run.waitForFinished(10000) ? QString::fromLatin1(run.readAllStandardOutput()) : QString();
 }
@@ -287,11 +289,10 @@ bool VirtualDisplay::requestClose(const QString& windowId) const
 bool VirtualDisplay::startAccessibilityBus(const QString& workDir)
 {
     sessionBus = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = onDisplay(QProcessEnvironment::systemEnvironment());
     // The accessibility bus it starts on demand keeps its socket in here.
     for (const char* key : {"HOME", "XDG_RUNTIME_DIR"})
         env.insert(key, workDir);
-    env.insert("DISPLAY", display);
     sessionBus->setProcessEnvironment(env);
     sessionBus->start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
     if (!sessionBus->waitForReadyRead(10000))
@@ -310,9 +311,7 @@ QProcessEnvironment VirtualDisplay::withAccessibility(QProcessEnvironment env) c
 QStringList VirtualDisplay::accessibleTree(qint64 pid) const
 {
     QProcess reader;
-    QProcessEnvironment env = withAccessibility(QProcessEnvironment::systemEnvironment());
-    env.insert("DISPLAY", display);
-    reader.setProcessEnvironment(env);
+    reader.setProcessEnvironment(onDisplay(withAccessibility(QProcessEnvironment::systemEnvironment())));
     reader.start("/usr/bin/python3", {PELLUM_SOURCE_DIR "/tests/e2e/accessibletree.py", QString::number(pid)});
     if (!reader.waitForFinished(20000))
         reader.kill(), reader.waitForFinished(5000);

@@ -39,6 +39,7 @@ public:
 
     QString autostartPath() const;  // the start-at-login entry
     QString standinLogPath() const; // calls of the stand-in setup script
+    QString standinCalls() const;   // what it logged, one call a line
 
     void writeSettings(const QVariantMap& values) const;
     QVariant setting(const QString& key) const;
@@ -108,6 +109,7 @@ public:
     // withAccessibility() joins; ends with the display.
     bool startAccessibilityBus(const QString& workDir);
     QProcessEnvironment withAccessibility(QProcessEnvironment env) const;
+    QProcessEnvironment onDisplay(QProcessEnvironment env) const;
     // The accessibility tree of process `pid` as a screen reader reads it
     // over AT-SPI, one node a line: "depth|role|name|states".
     QStringList accessibleTree(qint64 pid) const;

@@ -1,7 +1,7 @@
 #pragma once
 
 // main() of an end-to-end test: re-run inside a fresh test LAN (one server
-// namespace), move into its client namespace, then run the test object.
+// namespace, or `servers`), move into its client namespace, then run the test object.
 
 #include "netlan.h"
 
@@ -9,10 +9,11 @@
 
 #include <cstdio>
 
-#define PELLUM_E2E_MAIN(TestObject, AppClass)                                          \
+#define PELLUM_E2E_MAIN(TestObject, AppClass) PELLUM_E2E_MAIN_LAN(TestObject, AppClass, 1)
+#define PELLUM_E2E_MAIN_LAN(TestObject, AppClass, servers)                             \
     int main(int argc, char** argv)                                                    \
     {                                                                                  \
-        const int early = NetLan::reexecInside(argc, argv, 1);                         \
+        const int early = NetLan::reexecInside(argc, argv, servers);                   \
         if (early >= 0)                                                                \
             return early;                                                              \
         const NetLan::Lan lan = NetLan::fromEnvironment();                             \

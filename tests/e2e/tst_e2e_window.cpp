@@ -3,7 +3,7 @@
 // it (AT-SPI), with two test time servers on a private test LAN.
 
 #include "e2eharness.h"
-#include "netlan.h"
+#include "e2emain.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -61,21 +61,18 @@ private slots:
         // Set up with Atlas, Lab bench is the one server left and comes selected; unset, keys must pick it.
         Sandbox sandbox;
         sandbox.writeSetupRecord(keys ? QString() : lan.serverAddr.value(0));
-        QProcessEnvironment env = sandbox.environment();
-        env.insert(QStringLiteral("DISPLAY"), screen.name());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcessEnvironment env = sandbox.environment(screen.name());
         env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
         // Without a window manager the platform would not believe the work area.
         env.insert(QStringLiteral("QT_RELY_ON_NET_WORKAREA_ATOM"), QStringLiteral("1"));
-        Program program(sandbox.installProgram(), env, sandbox.path("program.log"));
-        QVERIFY(program.start());
+        const auto program = sandbox.launch(env);
         const auto windowNamed = [&](const char* title) {
             QString id;
             waitFor([&] { return !(id = screen.visibleWindows(QLatin1String(title)).value(0)).isEmpty(); }, 30000);
             return id;
         };
         const QString id = windowNamed("^Tavrin Pellum$");
-        QVERIFY2(!id.isEmpty(), qPrintable(program.log()));
+        QVERIFY2(!id.isEmpty(), qPrintable(program->log()));
         QTest::qWait(4000); // the first search and its probes
         if (later) {
             area.setHeight(later);
@@ -95,12 +92,9 @@ private slots:
             screen.x11(QStringLiteral("xdotool"), {"mousemove", QString::number(window.right() - int(60 * s)),
                                                   QString::number(window.bottom() - int(28 * s)), "click", "1"});
         }
-        QVERIFY2(!windowNamed("^Set up syncing$").isEmpty(), qPrintable(program.log()));
+        QVERIFY2(!windowNamed("^Set up syncing$").isEmpty(), qPrintable(program->log()));
         screen.x11(QStringLiteral("xdotool"), {"key", "Return"});
-        QVERIFY(waitFor([&] {
-            QFile calls(sandbox.standinLogPath());
-            return calls.open(QIODevice::ReadOnly) && calls.readAll().contains("install -Server " + lan.serverAddr.value(1).toLatin1());
-        }, 15000));
+        QVERIFY(waitFor([&] { return sandbox.standinCalls().contains("install -Server " + lan.serverAddr.value(1)); }, 15000));
     }
 
     // The table went unnamed and chips spoke in capitals; the alert offered to accept a set-back clock the silent server had never seen.
@@ -147,17 +141,6 @@ private:
     std::vector<std::unique_ptr<TestServer>> servers;
 };
 
-int main(int argc, char** argv)
-{
-    const int early = NetLan::reexecInside(argc, argv, 2);
-    if (early >= 0)
-        return early;
-    const NetLan::Lan lan = NetLan::fromEnvironment();
-    if (!NetLan::enter(lan.clientNs))
-        return 1;
-    QCoreApplication app(argc, argv);
-    TstE2eWindow test(lan);
-    return QTest::qExec(&test, argc, argv);
-}
+PELLUM_E2E_MAIN_LAN(TstE2eWindow, QCoreApplication, 2)
 
 #include "tst_e2e_window.moc"

@@ -32,7 +32,7 @@ private slots:
         QTEST(Inst::formatDuration(ms), "text");
     }
 
-    // A second theme switch kept the palette the first sheet had saved; focus showed faintly or not at all.
+    // A second theme switch kept the palette the first sheet had saved; focus showed faintly or not at all; the switches and the appearance selector took no keys.
     void themeSwitchesAndFocus()
     {
         QWidget window;
@@ -65,26 +65,22 @@ private slots:
                 QVERIFY2(w->grab().toImage() != before, w->metaObject()->className());
             }
         }
-    }
-
-    // The switches and the appearance selector took no keys.
-    void keysWorkTheSwitches()
-    {
-        InstToggle toggle(QStringLiteral("Keep watching"));
-        QSignalSpy toggled(&toggle, &InstToggle::toggled);
+        // The focused switch and selector work by keys.
+        auto* toggle = static_cast<InstToggle*>(controls[3]);
+        QSignalSpy toggled(toggle, &InstToggle::toggled);
         for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right})
-            QTest::keyClick(&toggle, key);
-        QVERIFY(toggle.isChecked());
+            QTest::keyClick(toggle, key);
+        QVERIFY(toggle->isChecked());
         for (Qt::Key key : {Qt::Key_Left, Qt::Key_Space})
-            QTest::keyClick(&toggle, key);
+            QTest::keyClick(toggle, key);
         QCOMPARE(toggled.count(), 3);
-        QVERIFY(toggle.isChecked());
-        InstAppearanceSelector selector;
+        QVERIFY(toggle->isChecked());
+        auto* selector = static_cast<InstAppearanceSelector*>(controls[4]);
         QList<Inst::Appearance> told;
-        selector.setOnChange([&](Inst::Appearance a) { told << a; });
+        selector->setOnChange([&](Inst::Appearance a) { told << a; });
         for (Qt::Key key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Left, Qt::Key_Space}) // Right: already at the last segment
-            QTest::keyClick(&selector, key);
-        selector.setValue(Inst::Appearance::Dark); // loading a stored choice reports nothing
+            QTest::keyClick(selector, key);
+        selector->setValue(Inst::Appearance::Dark); // loading a stored choice reports nothing
         QCOMPARE(told, (QList<Inst::Appearance>{Inst::Appearance::Light, Inst::Appearance::System, Inst::Appearance::Light}));
     }
 };
