@@ -218,6 +218,31 @@ private slots:
 #endif
     }
 
+    void clockStepsKeepTheRecord()
+    {
+        // Fault: a clock set 2 days forward aged out the day before it; one set back hid, reordered or misdated the entries made before it.
+        const qint64 began = QDateTime::currentMSecsSinceEpoch();
+        auto w = watcher("127.0.0.1", ClockState::Sync);
+        const ClockHistory& h = *w->history();
+        const auto replies = [&] { return std::count_if(h.samples().begin(), h.samples().end(), [](const ClockSample& s) { return s.kind == Kind::Reply; }); };
+        for (qint64 jump : {2 * 86400000LL, 0LL, -1800000LL}) {
+            const auto before = replies();
+            w->jumpMs = jump;
+            w->onTick();   // sees the step and probes at once
+            QTRY_VERIFY_WITH_TIMEOUT(replies() > before, 3000);
+        }
+        QCOMPARE(w->state(), ClockState::Wrong);
+        const QVector<ClockSample> hour = h.between(h.nowMs() - 3600000, h.nowMs());
+        QCOMPARE(hour.size(), h.samples().size());
+        QVERIFY(std::is_sorted(hour.begin(), hour.end(), [](const ClockSample& a, const ClockSample& b) { return a.atMs < b.atMs; }));
+        for (const ClockSample& s : hour)
+            QVERIFY2(s.atMs >= began - 1000 && s.atMs <= QDateTime::currentMSecsSinceEpoch() + 1000, qPrintable(QString::number(s.atMs - began)));
+        const auto found = [&](Kind kind, qint64 us) {
+            return std::any_of(hour.begin(), hour.end(), [&](const ClockSample& s) { return s.kind == kind && qAbs(s.offsetUs - us) < 1000000; });
+        };
+        QVERIFY(found(Kind::ClockJump, 2 * 86400000000LL) && found(Kind::Reply, -2 * 86400000000LL) && found(Kind::Reply, 1800000000LL));
+    }
+
     void unreadableLastSyncIsNever()
     {
         // Fault: a stored last sync that is text or before 1970 made the clock Wrong for ever.
