@@ -47,8 +47,16 @@ void PellumWindow::updateKeeping()
     if (!currentServer.isEmpty()) {
         // The record keeps a timeline of its own; the service's stamps are wall-clock time.
         const ClockHistory* history = watcher->history();
-        in.held = ClockKeeping::heldWithin(history->samples(), history->nowMs());
-        in.driftUs = ClockKeeping::uncorrectedDriftUs(history->samples(), history->nowMs());
+        const QVector<ClockSample>& record = history->samples();
+        const qint64 lastAtMs = record.isEmpty() ? 0 : record.constLast().atMs;
+        if (record.size() != recordSeenSize || lastAtMs != recordSeenAtMs) {
+            recordSeenSize = record.size();
+            recordSeenAtMs = lastAtMs;
+            heldNow = ClockKeeping::heldWithin(record, history->nowMs());
+            driftNowUs = ClockKeeping::uncorrectedDriftUs(record, history->nowMs());
+        }
+        in.held = heldNow;
+        in.driftUs = driftNowUs;
     }
     const QString before = keepingNow.warning;
     keepingNow = KeepingTexts::keeping(in);

@@ -129,6 +129,11 @@ private:
     QElapsedTimer watchedFor;          // since the program started or woke
     qint64 watchedSinceMs = 0;         // the same as wall-clock time
     KeepingTexts::Keeping keepingNow;
+    // The record's figures, worked out again only when the record has grown.
+    qsizetype recordSeenSize = -1;
+    qint64 recordSeenAtMs = 0;
+    ClockKeeping::Held heldNow;
+    qint64 driftNowUs = 0;
 
     QList<DiscoveredServer> servers;
     QString currentServer;
